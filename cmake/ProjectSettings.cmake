@@ -1,0 +1,31 @@
+# Interface targets that every target of the project links: build settings and warnings.
+
+add_library(project_settings INTERFACE)
+# Large-file interfaces everywhere, so off_t, ino_t and struct stat are 64-bit on i386 too.
+target_compile_definitions(project_settings INTERFACE
+  _FILE_OFFSET_BITS=64
+  $<$<CONFIG:Debug>:_GLIBCXX_ASSERTIONS>)
+
+option(ENABLE_SANITIZERS "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(ENABLE_SANITIZERS)
+  target_compile_options(project_settings INTERFACE
+    -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(project_settings INTERFACE -fsanitize=address,undefined)
+endif()
+
+add_library(project_warnings INTERFACE)
+target_compile_options(project_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wcast-align -Wnull-dereference -Wformat=2
+  -Wlogical-op -Wextra-semi -Wnon-virtual-dtor -Woverloaded-virtual)
+
+# Settings for program and core code (not tests): no exceptions, and a program's
+# only shared library is the C library.
+add_library(program_settings INTERFACE)
+target_compile_options(program_settings INTERFACE -fno-exceptions)
+target_link_libraries(program_settings INTERFACE project_settings project_warnings)
+
+# Links a program with libstdc++ and libgcc statically.
+function(project_program target)
+  target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc -Wl,--as-needed)
+  install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endfunction()

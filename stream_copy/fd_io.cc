@@ -1,0 +1,69 @@
+// Descriptor I/O primitives and the plain copy.
+#include "fd_io.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = other.release();
+  }
+  return *this;
+}
+
+UniqueFd::~UniqueFd() {
+  if (m_fd >= 0) {
+    int saved = errno;
+    ::close(m_fd);
+    errno = saved;
+  }
+}
+
+int UniqueFd::release() {
+  int fd = m_fd;
+  m_fd = -1;
+  return fd;
+}
+
+int UniqueFd::close() {
+  int fd = release();
+  return fd < 0 ? 0 : ::close(fd);
+}
+
+ssize_t read_retrying(int fd, char* buffer, std::size_t size) {
+  if (size == 0) return 0;
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, size);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+ssize_t write_fully(int fd, const char* buffer, std::size_t length) {
+  std::size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::write(fd, buffer + done, length - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) {
+      // Nothing moved and no error given: retrying could spin for ever.
+      errno = ENOSPC;
+      return -1;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+CopyResult copy_plain(int input_fd, int output_fd, char* buffer, std::size_t size) {
+  for (;;) {
+    ssize_t n = read_retrying(input_fd, buffer, size);
+    if (n < 0) return CopyResult::read_error;
+    if (n == 0) return CopyResult::done;
+    if (write_fully(output_fd, buffer, static_cast<std::size_t>(n)) < 0)
+      return CopyResult::write_error;
+  }
+}

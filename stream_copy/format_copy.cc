@@ -1,0 +1,202 @@
+// The formatted copy and the line counter.
+#include "format_copy.h"
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+constexpr int k_tab_index = k_line_digits;
+constexpr int k_last_digit = k_line_digits - 1;
+constexpr int k_column_width = 6;
+
+// What one input byte becomes under -v: up to four bytes (M-^X is the longest), stored as a
+// whole so that the byte loop always copies four and advances by `length`.
+struct Expansion {
+  char text[4];
+  std::uint32_t length;
+};
+using ExpansionTable = std::array<Expansion, 256>;
+
+constexpr Expansion expand(char a, char b = 0, char c = 0, char d = 0, std::uint32_t length = 1) {
+  return Expansion{{a, b, c, d}, length};
+}
+
+constexpr ExpansionTable make_table(bool show_tabs) {
+  ExpansionTable table{};
+  for (int byte = 0; byte < 256; ++byte) {
+    Expansion& e = table[static_cast<std::size_t>(byte)];
+    if (byte == '\t' && !show_tabs) {
+      e = expand('\t');
+    } else if (byte < 0x20) {
+      e = expand('^', static_cast<char>(byte + 0x40), 0, 0, 2);
+    } else if (byte < 0x7F) {
+      e = expand(static_cast<char>(byte));
+    } else if (byte == 0x7F) {
+      e = expand('^', '?', 0, 0, 2);
+    } else if (byte < 0xA0) {
+      e = expand('M', '-', '^', static_cast<char>(byte - 0x40), 4);
+    } else if (byte < 0xFF) {
+      e = expand('M', '-', static_cast<char>(byte - 0x80), 0, 3);
+    } else {
+      e = expand('M', '-', '^', '?', 4);
+    }
+  }
+  return table;
+}
+
+constexpr ExpansionTable k_visible = make_table(false);
+constexpr ExpansionTable k_visible_tabs = make_table(true);
+
+char* emit_line_number(LineCounter& counter, char* out) {
+  advance_line_number(counter);
+  std::size_t length = static_cast<std::size_t>(k_tab_index + 1 - counter.print_pos);
+  std::memcpy(out, counter.field + counter.print_pos, length);
+  return out + length;
+}
+
+// Writes the bytes [p, end) of one line as -v shows them.
+char* emit_visible(const unsigned char* p, const unsigned char* end, const ExpansionTable& table,
+                   char* out) {
+  for (; p < end; ++p) {
+    const Expansion& e = table[*p];
+    std::memcpy(out, e.text, 4);
+    out += e.length;
+  }
+  return out;
+}
+
+// Writes the bytes [p, end) of one line with each TAB shown as ^I.
+char* emit_tabs_shown(const unsigned char* p, const unsigned char* end, char* out) {
+  for (;;) {
+    const void* tab = std::memchr(p, '\t', static_cast<std::size_t>(end - p));
+    const unsigned char* stop = tab ? static_cast<const unsigned char*>(tab) : end;
+    std::size_t run = static_cast<std::size_t>(stop - p);
+    std::memcpy(out, p, run);
+    out += run;
+    if (stop == end) return out;
+    *out++ = '^';
+    *out++ = 'I';
+    p = stop + 1;
+  }
+}
+
+}  // namespace
+
+LineCounter line_counter_start() { return line_counter_at("0"); }
+
+LineCounter line_counter_at(std::string_view digits) {
+  LineCounter counter;
+  std::memset(counter.field, ' ', k_line_digits);
+  counter.field[k_tab_index] = '\t';
+  counter.field[k_tab_index + 1] = '\0';
+  std::size_t count = digits.size() < static_cast<std::size_t>(k_line_digits)
+                          ? digits.size()
+                          : static_cast<std::size_t>(k_line_digits);
+  counter.first_digit = k_tab_index - static_cast<int>(count);
+  std::memcpy(counter.field + counter.first_digit, digits.data(), count);
+  counter.print_pos = k_tab_index - k_column_width;
+  if (counter.first_digit < counter.print_pos) counter.print_pos = counter.first_digit;
+  return counter;
+}
+
+void advance_line_number(LineCounter& counter) {
+  for (int pos = k_last_digit; pos >= counter.first_digit; --pos) {
+    if (counter.field[pos] < '9') {
+      ++counter.field[pos];
+      return;
+    }
+    counter.field[pos] = '0';
+  }
+  // The carry ran past the leftmost digit: the number gains one.
+  if (counter.first_digit == 0) {
+    std::memset(counter.field, '9', k_line_digits);
+    return;
+  }
+  counter.field[--counter.first_digit] = '1';
+  if (counter.first_digit < counter.print_pos) counter.print_pos = counter.first_digit;
+}
+
+std::string_view line_number_text(const LineCounter& counter) {
+  return std::string_view(counter.field + counter.print_pos,
+                          static_cast<std::size_t>(k_tab_index + 1 - counter.print_pos));
+}
+
+CopyResult copy_formatted(int input_fd, int output_fd, char* in_buffer, std::size_t insize,
+                          char* out_buffer, std::size_t outsize, const FormatSwitches& switches,
+                          FormatState& state) {
+  const bool number_all = switches.number_lines && !switches.number_nonblank;
+  const ExpansionTable& table = switches.show_tabs ? k_visible_tabs : k_visible;
+  auto* const in_start = reinterpret_cast<unsigned char*>(in_buffer);
+  // The byte at in_end is always the sentinel newline; in_pos past it means "read next".
+  unsigned char* in_end = in_start;
+  const unsigned char* in_pos = in_start + 1;
+  char* out = out_buffer;
+  int run = state.newline_run;
+  unsigned char ch;
+
+  for (;;) {
+    // Top of the line loop: pass on whole output blocks, keep the rest.
+    if (static_cast<std::size_t>(out - out_buffer) >= outsize) {
+      char* block = out_buffer;
+      do {
+        if (write_fully(output_fd, block, outsize) < 0) {
+          state.newline_run = run;
+          return CopyResult::write_error;
+        }
+        block += outsize;
+      } while (static_cast<std::size_t>(out - block) >= outsize);
+      std::size_t rest = static_cast<std::size_t>(out - block);
+      std::memmove(out_buffer, block, rest);
+      out = out_buffer + rest;
+    }
+
+    if (in_pos > in_end) {
+      // The newline just taken was the sentinel, or nothing has been read yet.
+      if (write_fully(output_fd, out_buffer, static_cast<std::size_t>(out - out_buffer)) < 0) {
+        state.newline_run = run;
+        return CopyResult::write_error;
+      }
+      out = out_buffer;
+      ssize_t n = read_retrying(input_fd, in_buffer, insize);
+      if (n <= 0) {
+        state.newline_run = run;
+        return n < 0 ? CopyResult::read_error : CopyResult::done;
+      }
+      in_pos = in_start;
+      in_end = in_start + n;
+      *in_end = '\n';
+      ch = *in_pos++;
+    } else {
+      // A real newline ends a line; a later empty line of a run vanishes under -s.
+      if (run < 2) ++run;
+      if (!(switches.squeeze_blank && run > 1)) {
+        if (run > 0 && number_all) out = emit_line_number(state.line, out);
+        if (switches.show_ends) *out++ = '$';
+        *out++ = '\n';
+      }
+      ch = *in_pos++;
+    }
+    if (ch == '\n') continue;
+
+    // A line with content starts, or continues one that an earlier block left open (run -1).
+    if (run >= 0 && switches.number_lines) out = emit_line_number(state.line, out);
+    {
+      const unsigned char* start = in_pos - 1;
+      // The sentinel guarantees a newline at or before in_end.
+      auto* newline = static_cast<const unsigned char*>(
+          std::memchr(start, '\n', static_cast<std::size_t>(in_end + 1 - start)));
+      if (switches.show_nonprinting) {
+        out = emit_visible(start, newline, table, out);
+      } else if (switches.show_tabs) {
+        out = emit_tabs_shown(start, newline, out);
+      } else {
+        std::size_t length = static_cast<std::size_t>(newline - start);
+        std::memcpy(out, start, length);
+        out += length;
+      }
+      in_pos = newline + 1;
+    }
+    run = -1;
+  }
+}

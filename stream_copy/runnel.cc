@@ -1,0 +1,227 @@
+// runnel: start-up, the command line, the loop over the operands and the exit status.
+#include <error.h>
+#include <fcntl.h>
+#include <getopt.h>
+#include <libintl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "fd_io.h"
+#include "format_copy.h"
+
+namespace {
+
+constexpr int k_exit_success = 0;
+constexpr int k_exit_failure = 1;
+
+constexpr const char* k_text_domain = "quillworks";
+constexpr const char* k_command_name = "runnel";
+constexpr const char* k_package = "Kestrel quillworks";
+constexpr const char* k_version = QUILLWORKS_VERSION;
+
+// Process-wide state.
+const char* program_name;          // argv[0], for the usage lines
+const char* input_name = "-";      // operand being copied, for diagnostics
+int input_fd;                      // descriptor being read
+int output_fd = STDOUT_FILENO;     // descriptor written
+bool exit_failed = false;          // a non-fatal failure happened: exit status 1
+
+enum LongOnlyOption { k_option_help = 256, k_option_version };
+
+const option k_long_options[] = {
+    {"number-nonblank", no_argument, nullptr, 'b'},
+    {"number", no_argument, nullptr, 'n'},
+    {"squeeze-blank", no_argument, nullptr, 's'},
+    {"show-nonprinting", no_argument, nullptr, 'v'},
+    {"show-ends", no_argument, nullptr, 'E'},
+    {"show-tabs", no_argument, nullptr, 'T'},
+    {"show-all", no_argument, nullptr, 'A'},
+    {"help", no_argument, nullptr, k_option_help},
+    {"version", no_argument, nullptr, k_option_version},
+    {nullptr, 0, nullptr, 0},
+};
+
+__attribute__((format_arg(1))) const char* translate(const char* msgid) {
+  return dcgettext(k_text_domain, msgid, LC_MESSAGES);
+}
+
+/// Ends the process after a failure to write: "write error", with the system error text when
+/// `errnum` is nonzero.
+[[noreturn]] void die_write_error(int errnum) {
+  error(k_exit_failure, errnum, "%s", translate("write error"));
+  std::abort();  // error() has ended the process already
+}
+
+/// Checks the standard output stream after help or version text and closes it; a failure of
+/// either is fatal with `status`.
+void finish_stdout(int status) {
+  if (std::ferror(stdout)) error(status, 0, "%s", translate("write error"));
+  // Flush, then close the descriptor rather than fclose: the diagnostic path flushes stdout
+  // again, which must not meet a closed stream.
+  if (std::fflush(stdout) != 0 || close(STDOUT_FILENO) != 0)
+    error(status, errno, "%s", translate("write error"));
+}
+
+[[noreturn]] void print_usage(int status) {
+  if (status != k_exit_success) {
+    std::fprintf(stderr, translate("Try `%s --help' for more information.\n"), program_name);
+    std::exit(k_exit_failure);
+  }
+  std::printf(translate("Usage: %s [OPTION] [FILE]...\n"), program_name);
+  std::fputs(translate("Concatenate FILE(s), or standard input, to standard output.\n"
+                       "\n"
+                       "  -A, --show-all           equivalent to -vET\n"
+                       "  -b, --number-nonblank    number nonblank output lines\n"
+                       "  -e                       equivalent to -vE\n"
+                       "  -E, --show-ends          display $ at end of each line\n"
+                       "  -n, --number             number all output lines\n"
+                       "  -s, --squeeze-blank      never more than one single blank line\n"
+                       "  -t                       equivalent to -vT\n"
+                       "  -T, --show-tabs          display TAB characters as ^I\n"
+                       "  -u                       (ignored)\n"
+                       "  -v, --show-nonprinting   use ^ and M- notation, except for LFD and TAB\n"
+                       "      --help               display this help and exit\n"
+                       "      --version            output version information and exit\n"
+                       "\n"
+                       "With no FILE, or when FILE is -, read standard input.\n"),
+             stdout);
+  std::puts(translate("\nReport bugs to <quillworks-bugs@kestrel.example>."));
+  // A help text that could not be written is a failure, like a version block.
+  finish_stdout(k_exit_failure);
+  std::exit(k_exit_success);
+}
+
+/// Writes the version block to `stream`; without a command name the first line is
+/// "package version".
+void print_version_block(std::FILE* stream, const char* command_name, const char* package,
+                         const char* version, const char* authors) {
+  if (command_name)
+    std::fprintf(stream, "%s (%s) %s\n", command_name, package, version);
+  else
+    std::fprintf(stream, "%s %s\n", package, version);
+  std::fprintf(stream, translate("Written by %s.\n"), authors);
+  std::fputs("\n", stream);
+  std::fprintf(stream, "%s\n",
+               translate("Copyright (C) 2026 the Kestrel quillworks developers.\n"
+                         "This is free software: you may copy, change and pass it on under its\n"
+                         "licence. There is NO WARRANTY, to the extent permitted by law."));
+}
+
+/// Allocates `size` bytes; ends the process with "Memory exhausted" when there are none.
+MallocBuffer alloc_or_die(std::size_t size) {
+  MallocBuffer buffer(static_cast<char*>(std::malloc(size)));
+  if (!buffer) {
+    error(k_exit_failure, 0, "%s", translate("Memory exhausted"));
+    std::abort();
+  }
+  return buffer;
+}
+
+/// Reports a non-fatal failure about the current operand and remembers it for the exit status.
+void report_operand_failure(int errnum) {
+  error(0, errnum, "%s", input_name);
+  exit_failed = true;
+}
+
+/// Runs one copy of `input_fd` to `output_fd`, plain or formatted, with buffers of its own.
+void copy_input(const FormatSwitches* switches, FormatState& state) {
+  CopyResult result;
+  if (switches == nullptr) {
+    MallocBuffer buffer = alloc_or_die(k_block_size);
+    result = copy_plain(input_fd, output_fd, buffer.get(), k_block_size);
+  } else {
+    MallocBuffer in_buffer = alloc_or_die(formatted_input_size(k_block_size));
+    MallocBuffer out_buffer = alloc_or_die(formatted_output_size(k_block_size, k_block_size));
+    result = copy_formatted(input_fd, output_fd, in_buffer.get(), k_block_size, out_buffer.get(),
+                            k_block_size, *switches, state);
+  }
+  if (result == CopyResult::read_error) report_operand_failure(errno);
+  if (result == CopyResult::write_error) die_write_error(errno);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  program_name = argv[0];
+  std::setlocale(LC_ALL, "");
+  bindtextdomain(k_text_domain, QUILLWORKS_LOCALEDIR);
+  textdomain(k_text_domain);
+
+  FormatSwitches switches;
+  int formatting_options = 0;
+  for (int c; (c = getopt_long(argc, argv, "benstuvAET", k_long_options, nullptr)) != -1;) {
+    switch (c) {
+      case 'b': switches.number_lines = switches.number_nonblank = true; break;
+      case 'e': switches.show_ends = switches.show_nonprinting = true; break;
+      case 'n': switches.number_lines = true; break;
+      case 's': switches.squeeze_blank = true; break;
+      case 't': switches.show_tabs = switches.show_nonprinting = true; break;
+      case 'u': continue;  // accepted for compatibility; output is never held back anyway
+      case 'v': switches.show_nonprinting = true; break;
+      case 'A': switches.show_nonprinting = switches.show_ends = switches.show_tabs = true; break;
+      case 'E': switches.show_ends = true; break;
+      case 'T': switches.show_tabs = true; break;
+      case k_option_help: print_usage(k_exit_success);
+      case k_option_version:
+        print_version_block(stdout, k_command_name, k_package, k_version,
+                            "the Kestrel quillworks developers");
+        finish_stdout(k_exit_failure);
+        return k_exit_success;
+      default: print_usage(k_exit_failure);
+    }
+    ++formatting_options;
+  }
+
+  output_fd = STDOUT_FILENO;
+  struct stat output_status;
+  if (fstat(output_fd, &output_status) != 0)
+    error(k_exit_failure, errno, "%s", translate("standard output"));
+  // Only a regular file can be read back as an operand while being written.
+  const bool check_same_file = S_ISREG(output_status.st_mode);
+
+  FormatState format_state;
+  const FormatSwitches* format = formatting_options > 0 ? &switches : nullptr;
+  bool stdin_used = false;
+  int index = optind;
+  do {
+    if (index < argc) input_name = argv[index];
+    UniqueFd operand;
+    const bool reading_stdin = std::strcmp(input_name, "-") == 0;
+    if (reading_stdin) {
+      input_fd = STDIN_FILENO;
+      stdin_used = true;
+    } else {
+      operand = UniqueFd(open(input_name, O_RDONLY | O_CLOEXEC));
+      if (!operand) {
+        report_operand_failure(errno);
+        continue;
+      }
+      input_fd = operand.get();
+    }
+
+    struct stat input_status;
+    if (fstat(input_fd, &input_status) != 0) {
+      report_operand_failure(errno);
+    } else if (check_same_file && input_status.st_dev == output_status.st_dev &&
+               input_status.st_ino == output_status.st_ino && !reading_stdin) {
+      // Standard input that is the output file is let through: that is how "runnel >> f < f"
+      // has always behaved. A named operand would feed the output back into itself.
+      error(0, 0, translate("%s: input file is output file"), input_name);
+      exit_failed = true;
+    } else {
+      copy_input(format, format_state);
+    }
+
+    if (operand && operand.close() != 0) report_operand_failure(errno);
+  } while (++index < argc);
+
+  if (stdin_used && close(STDIN_FILENO) != 0) error(k_exit_failure, errno, "-");
+  if (close(STDOUT_FILENO) != 0) die_write_error(errno);
+  return exit_failed ? k_exit_failure : k_exit_success;
+}

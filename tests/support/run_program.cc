@@ -1,0 +1,216 @@
+// Child-process runner and temporary directories for the end-to-end tests.
+#include "run_program.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace test_support {
+namespace {
+
+[[noreturn]] void fail(const std::string& what) {
+  throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+void set_nonblocking(int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+// In the child: puts `fd` at `target` (or closes `target` when fd is -1).
+void place(int fd, int target) {
+  if (fd < 0) {
+    close(target);
+    return;
+  }
+  if (fd != target) {
+    dup2(fd, target);
+    close(fd);
+  }
+}
+
+bool has_name(const std::vector<std::string>& env, const std::string& name) {
+  for (const std::string& entry : env)
+    if (entry.compare(0, name.size() + 1, name + "=") == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+RunResult run_program(const std::string& path, const RunOptions& options) {
+  std::vector<std::string> words = options.wrapper;
+  words.push_back(path);
+  std::vector<std::string> argv_strings;
+  argv_strings.push_back(options.argv0.empty() ? path : options.argv0);
+  for (const std::string& arg : options.args) argv_strings.push_back(arg);
+
+  std::vector<std::string> env = options.env;
+  if (!has_name(env, "LC_ALL")) env.push_back("LC_ALL=C");
+  if (!has_name(env, "PATH")) env.push_back("PATH=/usr/sbin:/usr/bin:/sbin:/bin");
+  if (const char* asan = std::getenv("ASAN_OPTIONS"); asan && !has_name(env, "ASAN_OPTIONS"))
+    env.push_back(std::string("ASAN_OPTIONS=") + asan);
+  if (const char* ubsan = std::getenv("UBSAN_OPTIONS"); ubsan && !has_name(env, "UBSAN_OPTIONS"))
+    env.push_back(std::string("UBSAN_OPTIONS=") + ubsan);
+
+  // Everything the child needs is prepared before fork: it only calls async-signal-safe functions.
+  std::vector<char*> argv;
+  std::string exec_path = words.front();
+  if (options.wrapper.empty()) {
+    for (std::string& s : argv_strings) argv.push_back(s.data());
+  } else {
+    for (std::string& s : words) argv.push_back(s.data());
+    for (std::size_t i = 1; i < argv_strings.size(); ++i) argv.push_back(argv_strings[i].data());
+  }
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& s : env) envp.push_back(s.data());
+  envp.push_back(nullptr);
+
+  int in_pipe[2] = {-1, -1};
+  int out_pipe[2] = {-1, -1};
+  int err_pipe[2];
+  if (options.stdin_mode == StdinMode::data && pipe2(in_pipe, O_CLOEXEC) != 0) fail("pipe");
+  if (options.stdout_mode == StdoutMode::capture && pipe2(out_pipe, O_CLOEXEC) != 0) fail("pipe");
+  if (pipe2(err_pipe, O_CLOEXEC) != 0) fail("pipe");
+
+  int in_fd = -1;
+  if (options.stdin_mode == StdinMode::data) in_fd = in_pipe[0];
+  if (options.stdin_mode == StdinMode::file) {
+    in_fd = open(options.stdin_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in_fd < 0) fail("open " + options.stdin_path);
+  }
+  int out_fd = -1;
+  switch (options.stdout_mode) {
+    case StdoutMode::capture: out_fd = out_pipe[1]; break;
+    case StdoutMode::closed: break;
+    case StdoutMode::dev_full: out_fd = open("/dev/full", O_WRONLY | O_CLOEXEC); break;
+    case StdoutMode::file:
+      out_fd = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      break;
+  }
+  if (options.stdout_mode != StdoutMode::closed && out_fd < 0) fail("open stdout");
+
+  // The child must not die of a write to a reader that went away before we check its status.
+  signal(SIGPIPE, SIG_IGN);
+
+  pid_t pid = fork();
+  if (pid < 0) fail("fork");
+  if (pid == 0) {
+    // Move the sources out of the way of 0..2 first, so dup2 never clobbers one another.
+    int err_fd = fcntl(err_pipe[1], F_DUPFD, 10);
+    int in_copy = in_fd < 0 ? -1 : fcntl(in_fd, F_DUPFD, 10);
+    int out_copy = out_fd < 0 ? -1 : fcntl(out_fd, F_DUPFD, 10);
+    place(in_copy, 0);
+    place(out_copy, 1);
+    place(err_fd, 2);
+    signal(SIGPIPE, SIG_DFL);
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    execve(exec_path.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+
+  close(err_pipe[1]);
+  if (options.stdin_mode == StdinMode::data) close(in_pipe[0]);
+  if (options.stdin_mode == StdinMode::file) close(in_fd);
+  if (options.stdout_mode == StdoutMode::capture) close(out_pipe[1]);
+  else if (out_fd >= 0) close(out_fd);
+
+  RunResult result;
+  std::size_t written = 0;
+  int feed = in_pipe[1];
+  if (feed >= 0) {
+    set_nonblocking(feed);
+    if (options.stdin_data.empty()) {
+      close(feed);
+      feed = -1;
+    }
+  }
+  int out_read = out_pipe[0];
+  int err_read = err_pipe[0];
+  while (feed >= 0 || out_read >= 0 || err_read >= 0) {
+    pollfd fds[3];
+    int n = 0;
+    if (feed >= 0) fds[n++] = {feed, POLLOUT, 0};
+    if (out_read >= 0) fds[n++] = {out_read, POLLIN, 0};
+    if (err_read >= 0) fds[n++] = {err_read, POLLIN, 0};
+    if (poll(fds, n, -1) < 0) {
+      if (errno == EINTR) continue;
+      fail("poll");
+    }
+    for (int i = 0; i < n; ++i) {
+      if (fds[i].revents == 0) continue;
+      if (fds[i].fd == feed) {
+        ssize_t w = write(feed, options.stdin_data.data() + written,
+                          options.stdin_data.size() - written);
+        if (w > 0) written += static_cast<std::size_t>(w);
+        if (w < 0 && errno != EAGAIN && errno != EINTR) written = options.stdin_data.size();
+        if (written == options.stdin_data.size()) {
+          close(feed);
+          feed = -1;
+        }
+        continue;
+      }
+      char buffer[65536];
+      ssize_t r = read(fds[i].fd, buffer, sizeof buffer);
+      if (r > 0) {
+        (fds[i].fd == out_read ? result.out : result.err).append(buffer, static_cast<std::size_t>(r));
+      } else if (r == 0 || (errno != EINTR && errno != EAGAIN)) {
+        close(fds[i].fd);
+        (fds[i].fd == out_read ? out_read : err_read) = -1;
+      }
+    }
+  }
+
+  int wstatus = 0;
+  while (waitpid(pid, &wstatus, 0) < 0)
+    if (errno != EINTR) fail("waitpid");
+  if (WIFEXITED(wstatus)) {
+    result.exited = true;
+    result.status = WEXITSTATUS(wstatus);
+  } else if (WIFSIGNALED(wstatus)) {
+    result.signal = WTERMSIG(wstatus);
+  }
+  return result;
+}
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/quillworks-test-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) fail("mkdtemp");
+  m_path = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string TempDir::write(const std::string& name, const std::string& bytes) const {
+  std::string path = file(name);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out.flush()) throw std::runtime_error("cannot write " + path);
+  return path;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool running_as_root() { return geteuid() == 0; }
+
+}  // namespace test_support

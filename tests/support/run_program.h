@@ -1,0 +1,76 @@
+// Runs a built program in a child process and captures what it says: shared by the end-to-end tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+/// Where the child's standard output goes.
+enum class StdoutMode {
+  capture,    ///< a pipe; the bytes end up in RunResult::out
+  closed,     ///< descriptor 1 is closed before exec
+  dev_full,   ///< /dev/full: every write fails with ENOSPC
+  file,       ///< RunOptions::stdout_path, opened for appending
+};
+
+/// Where the child's standard input comes from.
+enum class StdinMode {
+  data,    ///< a pipe fed with RunOptions::stdin_data, then closed
+  closed,  ///< descriptor 0 is closed before exec
+  file,    ///< RunOptions::stdin_path, opened read-only
+};
+
+struct RunOptions {
+  std::vector<std::string> args;  ///< arguments after argv[0]
+  std::string argv0;              ///< argv[0]; the program path when empty
+  StdinMode stdin_mode = StdinMode::data;
+  std::string stdin_data;
+  std::string stdin_path;
+  StdoutMode stdout_mode = StdoutMode::capture;
+  std::string stdout_path;
+  /// Environment entries NAME=VALUE; LC_ALL=C and PATH are always there unless overridden.
+  std::vector<std::string> env;
+  /// Working directory of the child; the caller's when empty.
+  std::string cwd;
+  /// Run the program through these words first, e.g. {"setpriv", "--reuid=65534", ...}.
+  std::vector<std::string> wrapper;
+};
+
+struct RunResult {
+  bool exited = false;  ///< true when the child called exit (not killed by a signal)
+  int status = -1;      ///< exit status when exited
+  int signal = 0;       ///< terminating signal otherwise
+  std::string out;
+  std::string err;
+};
+
+/// Runs `path` as described by `options` and waits for it. Throws std::runtime_error when the
+/// child cannot be started.
+RunResult run_program(const std::string& path, const RunOptions& options = {});
+
+/// A fresh directory under $TMPDIR (or /tmp), removed with its contents on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return m_path; }
+  /// Path of `name` inside the directory.
+  std::string file(const std::string& name) const { return m_path + "/" + name; }
+  /// Creates `name` inside the directory with exactly `bytes`; returns its path.
+  std::string write(const std::string& name, const std::string& bytes) const;
+
+ private:
+  std::string m_path;
+};
+
+/// Reads a whole file; throws std::runtime_error when it cannot.
+std::string read_file(const std::string& path);
+
+/// True when the process runs as root (permission tests then drop privileges or skip).
+bool running_as_root();
+
+}  // namespace test_support

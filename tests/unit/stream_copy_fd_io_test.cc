@@ -1,0 +1,168 @@
+// Descriptor primitives and the plain copy: interruption, short transfers, failures.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "fd_io.h"
+
+namespace {
+
+volatile sig_atomic_t g_alarms = 0;
+void on_alarm(int) { g_alarms = g_alarms + 1; }
+
+// Installs a SIGALRM handler without SA_RESTART, so blocked calls fail with EINTR, and fires it
+// every few milliseconds for as long as the object lives.
+class InterruptingTimer {
+ public:
+  InterruptingTimer() {
+    struct sigaction action = {};
+    action.sa_handler = on_alarm;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGALRM, &action, &m_old);
+    itimerval every{{0, 2000}, {0, 2000}};
+    setitimer(ITIMER_REAL, &every, nullptr);
+  }
+  ~InterruptingTimer() {
+    itimerval off{};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &m_old, nullptr);
+  }
+
+ private:
+  struct sigaction m_old;
+};
+
+UniqueFd memory_file(const std::string& bytes) {
+  UniqueFd fd(memfd_create("fd-io-test", MFD_CLOEXEC));
+  EXPECT_EQ(write_fully(fd.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  lseek(fd.get(), 0, SEEK_SET);
+  return fd;
+}
+
+std::string contents(int fd) {
+  std::string out;
+  lseek(fd, 0, SEEK_SET);
+  char buffer[4096];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+    out.append(buffer, static_cast<std::size_t>(n));
+  return out;
+}
+
+TEST(FdIo, ReadOfSizeZeroCallsNothing) {
+  char byte;
+  // An invalid descriptor would give EBADF if read were called.
+  EXPECT_EQ(read_retrying(-1, &byte, 0), 0);
+}
+
+TEST(FdIo, ReadRepeatsInterruptedCalls) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  UniqueFd read_end(fds[0]);
+  UniqueFd write_end(fds[1]);
+  g_alarms = 0;
+  InterruptingTimer timer;
+  std::thread writer([&] {
+    while (g_alarms < 5) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(write(write_end.get(), "xyz", 3), 3);
+  });
+  char buffer[16];
+  ssize_t n = read_retrying(read_end.get(), buffer, sizeof buffer);
+  writer.join();
+  ASSERT_EQ(n, 3);
+  EXPECT_EQ(std::string(buffer, 3), "xyz");
+}
+
+TEST(FdIo, ReadReturnsShortCountsAndEnd) {
+  UniqueFd input = memory_file("abc");
+  char buffer[16];
+  EXPECT_EQ(read_retrying(input.get(), buffer, sizeof buffer), 3);
+  EXPECT_EQ(read_retrying(input.get(), buffer, sizeof buffer), 0);
+}
+
+TEST(FdIo, WriteGoesOnAfterInterruptionsAndPartialWrites) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  UniqueFd read_end(fds[0]);
+  UniqueFd write_end(fds[1]);
+  // Four times a pipe's capacity: the writer blocks, is interrupted and writes in parts.
+  std::string data(256 * 1024, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 131 % 251);
+  std::string received;
+  std::thread reader([&] {
+    char buffer[1000];
+    for (ssize_t n; (n = read(read_end.get(), buffer, sizeof buffer)) > 0;) {
+      received.append(buffer, static_cast<std::size_t>(n));
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+  });
+  g_alarms = 0;
+  {
+    InterruptingTimer timer;
+    EXPECT_EQ(write_fully(write_end.get(), data.data(), data.size()),
+              static_cast<ssize_t>(data.size()));
+  }
+  ASSERT_EQ(write_end.close(), 0);
+  reader.join();
+  EXPECT_GT(g_alarms, 0);
+  EXPECT_TRUE(received == data) << "received " << received.size() << " bytes";
+}
+
+TEST(FdIo, WriteFailureIsReported) {
+  UniqueFd full(open("/dev/full", O_WRONLY | O_CLOEXEC));
+  ASSERT_TRUE(full);
+  errno = 0;
+  EXPECT_EQ(write_fully(full.get(), "abc", 3), -1);
+  EXPECT_EQ(errno, ENOSPC);
+  EXPECT_EQ(write_fully(full.get(), "", 0), 0);
+}
+
+TEST(PlainCopy, CopiesEveryByteAcrossBlocks) {
+  for (std::size_t length : {0, 1, 511, 512, 513, 3 * 512 + 7}) {
+    SCOPED_TRACE(length);
+    std::string data(length, '\0');
+    for (std::size_t i = 0; i < length; ++i) data[i] = static_cast<char>(i % 256);
+    UniqueFd input = memory_file(data);
+    UniqueFd output = memory_file("");
+    char buffer[512];
+    EXPECT_EQ(copy_plain(input.get(), output.get(), buffer, sizeof buffer), CopyResult::done);
+    EXPECT_TRUE(contents(output.get()) == data);
+  }
+}
+
+TEST(PlainCopy, ReportsReadAndWriteFailures) {
+  char buffer[512];
+  UniqueFd directory(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd output = memory_file("");
+  errno = 0;
+  EXPECT_EQ(copy_plain(directory.get(), output.get(), buffer, sizeof buffer),
+            CopyResult::read_error);
+  EXPECT_EQ(errno, EISDIR);
+
+  UniqueFd input = memory_file("data");
+  UniqueFd full(open("/dev/full", O_WRONLY | O_CLOEXEC));
+  errno = 0;
+  EXPECT_EQ(copy_plain(input.get(), full.get(), buffer, sizeof buffer), CopyResult::write_error);
+  EXPECT_EQ(errno, ENOSPC);
+}
+
+TEST(UniqueFdTest, CloseReportsAndEmpties) {
+  UniqueFd fd(open("/dev/null", O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(fd);
+  EXPECT_EQ(fd.close(), 0);
+  EXPECT_FALSE(fd);
+  EXPECT_EQ(fd.close(), 0);
+  UniqueFd bogus(1000000);
+  EXPECT_EQ(bogus.close(), -1);
+  EXPECT_EQ(errno, EBADF);
+}
+
+}  // namespace

@@ -1,0 +1,274 @@
+// The formatted copy over real descriptors: options, state across operands, block sizes.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fd_io.h"
+#include "format_copy.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+// Switches as the command-line letters set them.
+FormatSwitches switches(const std::string& letters) {
+  FormatSwitches s;
+  for (char c : letters) {
+    switch (c) {
+      case 'b': s.number_lines = s.number_nonblank = true; break;
+      case 'e': s.show_ends = s.show_nonprinting = true; break;
+      case 'n': s.number_lines = true; break;
+      case 's': s.squeeze_blank = true; break;
+      case 't': s.show_tabs = s.show_nonprinting = true; break;
+      case 'v': s.show_nonprinting = true; break;
+      case 'A': s.show_nonprinting = s.show_ends = s.show_tabs = true; break;
+      case 'E': s.show_ends = true; break;
+      case 'T': s.show_tabs = true; break;
+      default: throw std::invalid_argument("unknown switch letter");
+    }
+  }
+  return s;
+}
+
+UniqueFd memory_file(const std::string& bytes) {
+  UniqueFd fd(memfd_create("format-test", MFD_CLOEXEC));
+  if (!fd) throw std::runtime_error("memfd_create failed");
+  if (!bytes.empty() && write_fully(fd.get(), bytes.data(), bytes.size()) < 0)
+    throw std::runtime_error("memfd write failed");
+  lseek(fd.get(), 0, SEEK_SET);
+  return fd;
+}
+
+std::string contents(int fd) {
+  std::string out;
+  lseek(fd, 0, SEEK_SET);
+  char buffer[4096];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+    out.append(buffer, static_cast<std::size_t>(n));
+  return out;
+}
+
+struct Buffers {
+  // Exactly the documented sizes, from malloc, so that AddressSanitizer sees any overrun.
+  Buffers(std::size_t insize, std::size_t outsize)
+      : in(static_cast<char*>(std::malloc(formatted_input_size(insize)))),
+        out(static_cast<char*>(std::malloc(formatted_output_size(insize, outsize)))) {}
+  MallocBuffer in;
+  MallocBuffer out;
+};
+
+// Copies each operand in turn with one carried state, as the program does.
+std::string format(const std::vector<std::string>& operands, const FormatSwitches& sw,
+                   FormatState& state, std::size_t insize = 512, std::size_t outsize = 512) {
+  UniqueFd output = memory_file("");
+  for (const std::string& operand : operands) {
+    Buffers buffers(insize, outsize);
+    UniqueFd input = memory_file(operand);
+    EXPECT_EQ(copy_formatted(input.get(), output.get(), buffers.in.get(), insize,
+                             buffers.out.get(), outsize, sw, state),
+              CopyResult::done);
+  }
+  return contents(output.get());
+}
+
+std::string format(const std::vector<std::string>& operands, const std::string& letters,
+                   std::size_t insize = 512, std::size_t outsize = 512) {
+  FormatState state;
+  return format(operands, switches(letters), state, insize, outsize);
+}
+
+// The field of line number k: right-aligned in six columns, then a TAB.
+std::string field(int k) {
+  std::string digits = std::to_string(k);
+  return std::string(digits.size() < 6 ? 6 - digits.size() : 0, ' ') + digits + "\t";
+}
+
+struct Case {
+  const char* name;
+  const char* letters;
+  std::vector<std::string> operands;
+  std::string expected;
+};
+
+const std::vector<Case> k_cases = {
+    {"number all", "n", {"a\nb\n"}, field(1) + "a\n" + field(2) + "b\n"},
+    {"number nonblank", "b", {"a\n\nb\n"}, field(1) + "a\n\n" + field(2) + "b\n"},
+    {"number empty lines too", "n", {"a\n\nb\n"}, field(1) + "a\n" + field(2) + "\n" + field(3) + "b\n"},
+    {"-b then -n keeps nonblank", "bn", {"a\n\nb\n"}, field(1) + "a\n\n" + field(2) + "b\n"},
+    {"-n then -b keeps nonblank", "nb", {"a\n\nb\n"}, field(1) + "a\n\n" + field(2) + "b\n"},
+    {"squeeze inside", "s", {"a\n\n\n\nb\n"}, "a\n\nb\n"},
+    {"squeeze at start", "s", {"\n\n\na\n"}, "\na\n"},
+    {"ends without final newline", "E", {"a\nb"}, "a$\nb"},
+    {"ends on empty lines", "E", {"\n\n"}, "$\n$\n"},
+    {"show all", "A", {"a\t\x80\x9f\xa0\xfe\xff\x7f\0\n"s},
+     "a^IM-^@M-^_M- M-~M-^?^?^@$\n"},
+    {"-e leaves TAB", "e", {"a\tb\n"}, "a\tb$\n"},
+    {"-T shows TAB", "T", {"a\tb\n"}, "a^Ib\n"},
+    {"-t shows TAB and controls", "t", {"\t\x01\n"}, "^I^A\n"},
+    {"-v leaves TAB and newline", "v", {"\t\x1b[0m\n"}, "\t^[[0m\n"},
+    {"-T alone leaves high bytes", "T", {"\x80\t\xff\n"}, "\x80^I\xff\n"},
+    {"every control byte", "v", {"\x01\x02\x08\x0b\x0c\x0d\x1f\n"}, "^A^B^H^K^L^M^_\n"},
+    {"empty input", "nE", {""}, ""},
+    {"lone empty line numbered", "n", {"\n"}, field(1) + "\n"},
+    {"line continues into next operand", "n", {"a", "b\n"}, field(1) + "ab\n"},
+    {"squeeze across operands", "sn", {"a\n\n", "\n\nb\n"},
+     field(1) + "a\n" + field(2) + "\n" + field(3) + "b\n"},
+    {"nonblank squeeze", "bs", {"\n\n\na\n\n\n"}, "\n" + field(1) + "a\n\n"},
+    {"ends across operands", "E", {"a", "", "\nb\n"}, "a$\nb$\n"},
+    {"empty operand between", "n", {"a\n", "", "b\n"}, field(1) + "a\n" + field(2) + "b\n"},
+};
+
+TEST(FormatCopy, ProducesDocumentedOutput) {
+  for (const Case& c : k_cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(format(c.operands, c.letters), c.expected);
+  }
+}
+
+TEST(FormatCopy, OneBytePerReadMatchesWholeBlocks) {
+  for (const Case& c : k_cases) {
+    SCOPED_TRACE(c.name);
+    for (std::size_t insize : {1, 2, 3, 7}) {
+      for (std::size_t outsize : {1, 5, 512}) {
+        SCOPED_TRACE("insize " + std::to_string(insize) + " outsize " + std::to_string(outsize));
+        EXPECT_EQ(format(c.operands, c.letters, insize, outsize), c.expected);
+      }
+    }
+  }
+}
+
+TEST(FormatCopy, LongVisibleLineSpansBlocks) {
+  std::string input(600, '\x80');
+  input += '\n';
+  std::string expected;
+  for (int i = 0; i < 600; ++i) expected += "M-^@";
+  expected += '\n';
+  EXPECT_EQ(format({input}, "v", 512, 512), expected);
+  EXPECT_EQ(format({input}, "v"), format({input}, "v", 1, 1));
+}
+
+TEST(FormatCopy, NumberColumnWidensPastSixDigits) {
+  FormatState state;
+  state.line = line_counter_at("999998");
+  std::string out = format({"x\ny\nz\n"}, switches("n"), state);
+  EXPECT_EQ(out, "999999\tx\n1000000\ty\n1000001\tz\n");
+}
+
+TEST(FormatCopy, NumberColumnWidensPastElevenDigits) {
+  FormatState state;
+  state.line = line_counter_at("99999999999");
+  std::string out = format({"x\ny\n"}, switches("n"), state);
+  EXPECT_EQ(out, "100000000000\tx\n100000000001\ty\n");
+}
+
+TEST(FormatCopy, CounterSaturatesAtTheFieldWidth) {
+  LineCounter counter = line_counter_at(std::string(k_line_digits, '9'));
+  advance_line_number(counter);
+  EXPECT_EQ(line_number_text(counter), std::string(k_line_digits, '9') + "\t");
+}
+
+TEST(FormatCopy, CountingUpFromStart) {
+  LineCounter counter = line_counter_start();
+  for (int i = 0; i < 1000001; ++i) advance_line_number(counter);
+  EXPECT_EQ(line_number_text(counter), "1000001\t");
+}
+
+// The worst case for the output buffer: an empty numbered line with "$" at the start of a block,
+// then a line of bytes that each take four columns, with the widest line number. Sized too small,
+// the buffer overflows here (AddressSanitizer builds catch it).
+TEST(FormatCopy, WorstCaseExpansionFitsOutputBuffer) {
+  const std::size_t insize = 64;
+  FormatState state;
+  state.line = line_counter_at(std::string(k_line_digits - 1, '9'));
+  std::string block = "\n" + std::string(insize - 1, '\x80');
+  std::string expected = "1" + std::string(k_line_digits - 1, '0') + "\t$\n1" +
+                         std::string(k_line_digits - 2, '0') + "1\t";
+  for (std::size_t i = 0; i < insize - 1; ++i) expected += "M-^@";
+  for (std::size_t outsize : {1, 2, 64}) {
+    SCOPED_TRACE(outsize);
+    FormatState copy = state;
+    EXPECT_EQ(format({block}, switches("nvE"), copy, insize, outsize), expected);
+  }
+}
+
+TEST(FormatCopy, ReadErrorWritesNothingAndKeepsRun) {
+  UniqueFd directory(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_TRUE(directory);
+  UniqueFd output = memory_file("");
+  for (int run : {-1, 0, 1, 2}) {
+    FormatState state;
+    state.newline_run = run;
+    Buffers buffers(512, 512);
+    errno = 0;
+    EXPECT_EQ(copy_formatted(directory.get(), output.get(), buffers.in.get(), 512,
+                             buffers.out.get(), 512, switches("nE"), state),
+              CopyResult::read_error);
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_EQ(state.newline_run, run);
+    EXPECT_EQ(line_number_text(state.line), "     0\t");
+  }
+  EXPECT_EQ(contents(output.get()), "");
+}
+
+TEST(FormatCopy, WriteErrorIsReported) {
+  UniqueFd full(open("/dev/full", O_WRONLY | O_CLOEXEC));
+  ASSERT_TRUE(full);
+  UniqueFd input = memory_file("a\nb\n");
+  FormatState state;
+  Buffers buffers(512, 512);
+  errno = 0;
+  EXPECT_EQ(copy_formatted(input.get(), full.get(), buffers.in.get(), 512, buffers.out.get(), 512,
+                           switches("n"), state),
+            CopyResult::write_error);
+  EXPECT_EQ(errno, ENOSPC);
+}
+
+// Everything pending is written before each read, so a reader of a pipe sees the output of what
+// has arrived while the copy waits for more.
+TEST(FormatCopy, OutputFollowsInputOnPipes) {
+  int in_fds[2];
+  int out_fds[2];
+  ASSERT_EQ(pipe(in_fds), 0);
+  ASSERT_EQ(pipe(out_fds), 0);
+  UniqueFd in_read(in_fds[0]);
+  UniqueFd in_write(in_fds[1]);
+  UniqueFd out_read(out_fds[0]);
+  UniqueFd out_write(out_fds[1]);
+  CopyResult result = CopyResult::write_error;
+  std::thread copier([&] {
+    FormatState state;
+    Buffers buffers(512, 512);
+    result = copy_formatted(in_read.get(), out_write.get(), buffers.in.get(), 512,
+                            buffers.out.get(), 512, switches("nE"), state);
+  });
+  auto read_some = [&](std::size_t want) {
+    std::string got;
+    char buffer[64];
+    while (got.size() < want) {
+      ssize_t n = read(out_read.get(), buffer, sizeof buffer);
+      if (n <= 0) break;
+      got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got;
+  };
+  ASSERT_EQ(write(in_write.get(), "abc\nde", 6), 6);
+  EXPECT_EQ(read_some(21), field(1) + "abc$\n" + field(2) + "de");
+  ASSERT_EQ(write(in_write.get(), "f\n", 2), 2);
+  ASSERT_EQ(in_write.close(), 0);
+  copier.join();
+  ASSERT_EQ(out_write.close(), 0);
+  EXPECT_EQ(read_some(100), "f$\n");
+  EXPECT_EQ(result, CopyResult::done);
+}
+
+}  // namespace
