@@ -1,1 +1,314 @@
+// runnel end to end: the built program's output, diagnostics and exit status, byte for byte.
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "run_program.h"
+
+namespace {
+
+using test_support::read_file;
+using test_support::RunOptions;
+using test_support::RunResult;
+using test_support::StdinMode;
+using test_support::StdoutMode;
+using test_support::TempDir;
+
+RunResult runnel(RunOptions options) {
+  options.argv0 = "runnel";
+  return test_support::run_program(RUNNEL_PATH, options);
+}
+
+RunResult runnel(std::vector<std::string> args, std::string stdin_data = "") {
+  RunOptions options;
+  options.args = std::move(args);
+  options.stdin_data = std::move(stdin_data);
+  return runnel(options);
+}
+
+// Status, standard output and standard error of a run that must have exited by itself.
+void expect_run(const RunResult& r, int status, const std::string& out, const std::string& err) {
+  ASSERT_TRUE(r.exited) << "killed by signal " << r.signal;
+  EXPECT_EQ(r.status, status);
+  EXPECT_EQ(r.out, out);
+  EXPECT_EQ(r.err, err);
+}
+
+const std::string k_help =
+    "Usage: runnel [OPTION] [FILE]...\n"
+    "Concatenate FILE(s), or standard input, to standard output.\n"
+    "\n"
+    "  -A, --show-all           equivalent to -vET\n"
+    "  -b, --number-nonblank    number nonblank output lines\n"
+    "  -e                       equivalent to -vE\n"
+    "  -E, --show-ends          display $ at end of each line\n"
+    "  -n, --number             number all output lines\n"
+    "  -s, --squeeze-blank      never more than one single blank line\n"
+    "  -t                       equivalent to -vT\n"
+    "  -T, --show-tabs          display TAB characters as ^I\n"
+    "  -u                       (ignored)\n"
+    "  -v, --show-nonprinting   use ^ and M- notation, except for LFD and TAB\n"
+    "      --help               display this help and exit\n"
+    "      --version            output version information and exit\n"
+    "\n"
+    "With no FILE, or when FILE is -, read standard input.\n"
+    "\n"
+    "Report bugs to <quillworks-bugs@kestrel.example>.\n";
+
+const std::string k_version =
+    "runnel (Kestrel quillworks) 2.0e\n"
+    "Written by the Kestrel quillworks developers.\n"
+    "\n"
+    "Copyright (C) 2026 the Kestrel quillworks developers.\n"
+    "This is free software: you may copy, change and pass it on under its\n"
+    "licence. There is NO WARRANTY, to the extent permitted by law.\n";
+
+const std::string k_try = "Try `runnel --help' for more information.\n";
+
+TEST(Runnel, HelpAndVersionActDuringParsing) {
+  struct Row {
+    std::vector<std::string> args;
+    const std::string& out;
+  };
+  const Row rows[] = {
+      {{"--help"}, k_help},
+      {{"--version"}, k_version},
+      {{"-n", "--help", "no-such-file"}, k_help},
+      {{"--version", "--help"}, k_version},
+      {{"--help", "--bogus"}, k_help},
+      {{"--vers"}, k_version},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args.front() + " ...");
+    expect_run(runnel(row.args), 0, row.out, "");
+  }
+}
+
+TEST(Runnel, BadOptionsGiveUsageAndStatusOne) {
+  struct Row {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const Row rows[] = {
+      {{"-x"}, "runnel: invalid option -- 'x'\n" + k_try},
+      {{"-nz"}, "runnel: invalid option -- 'z'\n" + k_try},
+      {{"--bogus"}, "runnel: unrecognized option '--bogus'\n" + k_try},
+      {{"--help=yes"}, "runnel: option '--help' doesn't allow an argument\n" + k_try},
+      {{"--num"},
+       "runnel: option '--num' is ambiguous; possibilities: '--number-nonblank' '--number'\n" +
+           k_try},
+      // An error before --help stops the parse there.
+      {{"-x", "--help"}, "runnel: invalid option -- 'x'\n" + k_try},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args.front());
+    expect_run(runnel(row.args, "unread\n"), 1, "", row.err);
+  }
+}
+
+TEST(Runnel, HelpAndVersionReportWriteErrors) {
+  for (const char* option : {"--help", "--version"}) {
+    SCOPED_TRACE(option);
+    RunOptions options;
+    options.args = {option};
+    options.stdout_mode = StdoutMode::dev_full;
+    expect_run(runnel(options), 1, "", "runnel: write error: No space left on device\n");
+  }
+}
+
+TEST(Runnel, CopiesOperandsAndStandardInput) {
+  TempDir dir;
+  std::string a = dir.write("a", "alpha\n");
+  std::string b = dir.write("b", "beta");
+  struct Row {
+    std::vector<std::string> args;
+    std::string in;
+    std::string out;
+  };
+  const Row rows[] = {
+      {{}, "from stdin\n", "from stdin\n"},
+      {{"-"}, "from stdin\n", "from stdin\n"},
+      {{a, b}, "", "alpha\nbeta"},
+      {{a, "-", b}, "middle\n", "alpha\nmiddle\nbeta"},
+      // Standard input is read on both passes; the second finds its end at once.
+      {{"-", "-"}, "once\n", "once\n"},
+      {{"-n", "-", a, "-"}, "x\n", "     1\tx\n     2\talpha\n"},
+      // Options and operands mix; "--" ends the options.
+      {{a, "-E"}, "", "alpha$\n"},
+      {{"-u", a}, "", "alpha\n"},
+      {{"-n", "-b", a}, "", "     1\talpha\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.out);
+    expect_run(runnel(row.args, row.in), 0, row.out, "");
+  }
+}
+
+TEST(Runnel, DoubleDashEndsOptions) {
+  TempDir dir;
+  dir.write("-n", "dash n\n");
+  dir.write("-E", "dash E\n");
+  RunOptions options;
+  options.cwd = dir.path();
+  options.args = {"-E", "--", "-n", "-E"};
+  expect_run(runnel(options), 0, "dash n$\ndash E$\n", "");
+}
+
+TEST(Runnel, LargeInputPassesUnchanged) {
+  std::string data;
+  for (int i = 0; data.size() < 1000000; ++i) data += "line " + std::to_string(i) + "\t\x01\xff\n";
+  expect_run(runnel({}, data), 0, data, "");
+  expect_run(runnel({"-u", "-"}, data), 0, data, "");
+}
+
+TEST(Runnel, NumbersAndSqueezesAcrossOperands) {
+  TempDir dir;
+  std::string a = dir.write("a", "a\n\n");
+  std::string b = dir.write("b", "\n\nb");
+  std::string c = dir.write("c", "c\n");
+  expect_run(runnel({"-sn", a, b, c}), 0, "     1\ta\n     2\t\n     3\tbc\n", "");
+}
+
+TEST(Runnel, OperandFailuresAreReportedAndOthersCopied) {
+  TempDir dir;
+  std::string a = dir.write("a", "a\n");
+  std::string b = dir.write("b", "b\n");
+  std::string missing = dir.file("missing");
+  struct Row {
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+  };
+  const Row rows[] = {
+      {{a, missing, b}, "a\nb\n", "runnel: " + missing + ": No such file or directory\n"},
+      {{a, dir.path(), b}, "a\nb\n", "runnel: " + dir.path() + ": Is a directory\n"},
+      {{"-n", a, dir.path(), b}, "     1\ta\n     2\tb\n",
+       "runnel: " + dir.path() + ": Is a directory\n"},
+      {{"-v", missing, missing}, "",
+       "runnel: " + missing + ": No such file or directory\nrunnel: " + missing +
+           ": No such file or directory\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.err);
+    expect_run(runnel(row.args), 1, row.out, row.err);
+  }
+}
+
+TEST(Runnel, UnreadableOperandIsReported) {
+  if (test_support::running_as_root() && access("/usr/bin/setpriv", X_OK) != 0)
+    GTEST_SKIP() << "running as root without setpriv to drop privileges";
+  TempDir dir;
+  chmod(dir.path().c_str(), 0755);
+  std::string secret = dir.write("secret", "hidden\n");
+  chmod(secret.c_str(), 0600);
+  std::string open = dir.write("open", "open\n");
+  chmod(open.c_str(), 0644);
+  RunOptions options;
+  options.args = {secret, open};
+  std::string name = "runnel";
+  if (test_support::running_as_root()) {
+    // setpriv starts the program under its path, so that is the name in the diagnostic.
+    options.wrapper = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    name = RUNNEL_PATH;
+  }
+  expect_run(runnel(options), 1, "open\n", name + ": " + secret + ": Permission denied\n");
+}
+
+TEST(Runnel, InputFileIsOutputFile) {
+  TempDir dir;
+  std::string other = dir.write("other", "other\n");
+  struct Row {
+    std::vector<std::string> args;
+    std::string appended;
+  };
+  const Row rows[] = {
+      {{}, "other\n"},
+      {{"-n"}, "     1\tother\n"},
+      {{"-u"}, "other\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.appended);
+    std::string out = dir.write("out", "start\n");
+    RunOptions options;
+    options.args = row.args;
+    options.args.insert(options.args.end(), {out, other});
+    options.stdout_mode = StdoutMode::file;
+    options.stdout_path = out;
+    expect_run(runnel(options), 1, "", "runnel: " + out + ": input file is output file\n");
+    EXPECT_EQ(read_file(out), "start\n" + row.appended);
+  }
+}
+
+TEST(Runnel, StandardInputThatIsTheOutputIsNotCaught) {
+  TempDir dir;
+  std::string out = dir.write("out", "");
+  RunOptions options;
+  options.stdin_mode = StdinMode::file;
+  options.stdin_path = out;
+  options.stdout_mode = StdoutMode::file;
+  options.stdout_path = out;
+  expect_run(runnel(options), 0, "", "");
+}
+
+// With standard input closed, the operand may be opened as descriptor 0; it is still an operand.
+TEST(Runnel, OperandOpenedAsDescriptorZeroIsStillChecked) {
+  TempDir dir;
+  std::string out = dir.write("out", "start\n");
+  RunOptions options;
+  options.args = {out};
+  options.stdin_mode = StdinMode::closed;
+  options.stdout_mode = StdoutMode::file;
+  options.stdout_path = out;
+  expect_run(runnel(options), 1, "", "runnel: " + out + ": input file is output file\n");
+  EXPECT_EQ(read_file(out), "start\n");
+}
+
+TEST(Runnel, WriteErrorsAreFatal) {
+  TempDir dir;
+  std::string a = dir.write("a", "a\n");
+  std::string b = dir.write("b", "b\n");
+  for (const char* option : {"-u", "-n", "-A"}) {
+    SCOPED_TRACE(option);
+    RunOptions options;
+    options.args = {option, a, dir.file("missing-after-write-error"), b};
+    options.stdout_mode = StdoutMode::dev_full;
+    // The write error ends the process before the missing operand is looked at.
+    expect_run(runnel(options), 1, "", "runnel: write error: No space left on device\n");
+  }
+}
+
+TEST(Runnel, ClosedStandardOutput) {
+  RunOptions options;
+  options.stdout_mode = StdoutMode::closed;
+  options.stdin_data = "data\n";
+  expect_run(runnel(options), 1, "", "runnel: standard output: Bad file descriptor\n");
+}
+
+TEST(Runnel, ClosedStandardInput) {
+  RunOptions options;
+  options.args = {"-"};
+  options.stdin_mode = StdinMode::closed;
+  // The operand fails, then closing the never-opened standard input is fatal.
+  expect_run(runnel(options), 1, "",
+             "runnel: -: Bad file descriptor\nrunnel: -: Bad file descriptor\n");
+}
+
+TEST(Runnel, DiagnosticsNameTheProgramAsInvoked) {
+  RunOptions options;
+  options.argv0 = "/opt/tools/cat-like";
+  options.args = {"/nonexistent/x"};
+  RunResult r = test_support::run_program(RUNNEL_PATH, options);
+  expect_run(r, 1, "", "/opt/tools/cat-like: /nonexistent/x: No such file or directory\n");
+}
+
+TEST(Runnel, ExamplesRoundTrip) {
+  std::string logbook = std::string(EXAMPLES_DIR) + "/logbook.txt";
+  RunResult r = runnel({logbook});
+  expect_run(r, 0, read_file(logbook), "");
+}
+
+}  // namespace
