@@ -4,6 +4,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr int k_tab_index = k_line_digits;
@@ -51,8 +55,43 @@ constexpr ExpansionTable k_visible_tabs = make_table(true);
 char* emit_line_number(LineCounter& counter, char* out) {
   advance_line_number(counter);
   std::size_t length = static_cast<std::size_t>(k_tab_index + 1 - counter.print_pos);
-  std::memcpy(out, counter.field + counter.print_pos, length);
+  const char* text = counter.field + counter.print_pos;
+  // Numbers below ten million take at most eight bytes: one fixed-size copy, which the byte
+  // after the field (content, "$" or a newline) overwrites.
+  if (length <= 8)
+    std::memcpy(out, text, 8);
+  else
+    std::memcpy(out, text, length);
   return out + length;
+}
+
+// Copies the bytes from `p` up to the next newline to `out` and returns that newline's position;
+// `last` is the sentinel, so there always is one. May store up to k_store_slack bytes past the
+// copied text. Lines here are mostly short: one 16-byte step a chunk beats a memchr and a
+// memcpy call per line (measured 1.6 GB/s with the calls on numbered 60-byte lines).
+const unsigned char* copy_to_newline(const unsigned char* p, const unsigned char* last,
+                                     char*& out) {
+#if defined(__SSE2__)
+  const __m128i newline = _mm_set1_epi8('\n');
+  while (last - p >= 15) {
+    __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), chunk);
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, newline)));
+    if (mask != 0) {
+      unsigned offset = static_cast<unsigned>(__builtin_ctz(mask));
+      out += offset;
+      return p + offset;
+    }
+    p += 16;
+    out += 16;
+  }
+#endif
+  auto* found = static_cast<const unsigned char*>(
+      std::memchr(p, '\n', static_cast<std::size_t>(last + 1 - p)));
+  std::size_t length = static_cast<std::size_t>(found - p);
+  std::memcpy(out, p, length);
+  out += length;
+  return found;
 }
 
 // Writes the bytes [p, end) of one line as -v shows them.
@@ -183,17 +222,15 @@ CopyResult copy_formatted(int input_fd, int output_fd, char* in_buffer, std::siz
     if (run >= 0 && switches.number_lines) out = emit_line_number(state.line, out);
     {
       const unsigned char* start = in_pos - 1;
-      // The sentinel guarantees a newline at or before in_end.
-      auto* newline = static_cast<const unsigned char*>(
-          std::memchr(start, '\n', static_cast<std::size_t>(in_end + 1 - start)));
-      if (switches.show_nonprinting) {
-        out = emit_visible(start, newline, table, out);
-      } else if (switches.show_tabs) {
-        out = emit_tabs_shown(start, newline, out);
+      const unsigned char* newline;
+      if (switches.show_nonprinting || switches.show_tabs) {
+        // The sentinel guarantees a newline at or before in_end.
+        newline = static_cast<const unsigned char*>(
+            std::memchr(start, '\n', static_cast<std::size_t>(in_end + 1 - start)));
+        out = switches.show_nonprinting ? emit_visible(start, newline, table, out)
+                                        : emit_tabs_shown(start, newline, out);
       } else {
-        std::size_t length = static_cast<std::size_t>(newline - start);
-        std::memcpy(out, start, length);
-        out += length;
+        newline = copy_to_newline(start, in_end, out);
       }
       in_pos = newline + 1;
     }

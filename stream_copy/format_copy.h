@@ -59,12 +59,15 @@ struct FormatState {
 /// Size of the input buffer for blocks of `insize`: one more byte for the sentinel newline.
 constexpr std::size_t formatted_input_size(std::size_t insize) { return insize + 1; }
 
+/// Bytes the copy may store past the end of the text it has built (whole 16-byte stores).
+inline constexpr std::size_t k_store_slack = 16;
+
 /// Size of the output buffer: a partial output block not yet written (at most outsize - 1), then
 /// the most that one pass of the line loop adds before pending output is checked again: an empty
 /// line's number, "$" and newline, then the next line's number and four bytes for each of its at
-/// most insize - 1 bytes in this block.
+/// most insize - 1 bytes in this block; and the store slack.
 constexpr std::size_t formatted_output_size(std::size_t insize, std::size_t outsize) {
-  return outsize - 1 + 4 * insize + 2 * k_max_field_text + 2;
+  return outsize - 1 + 4 * insize + 2 * k_max_field_text + 2 + k_store_slack;
 }
 
 /// Copies `input_fd` to `output_fd` applying `switches`, until the end of input or the first

@@ -113,9 +113,13 @@ void print_version_block(std::FILE* stream, const char* command_name, const char
                          "licence. There is NO WARRANTY, to the extent permitted by law."));
 }
 
-/// Allocates `size` bytes; ends the process with "Memory exhausted" when there are none.
+/// Allocates `size` bytes, page-aligned; ends the process with "Memory exhausted" when there are
+/// none.
 MallocBuffer alloc_or_die(std::size_t size) {
-  MallocBuffer buffer(static_cast<char*>(std::malloc(size)));
+  // Page-aligned: reads into a buffer that starts 16 bytes into a page (where malloc puts large
+  // blocks) measured 25% slower from the page cache.
+  constexpr std::size_t page = 4096;
+  MallocBuffer buffer(static_cast<char*>(std::aligned_alloc(page, (size + page - 1) / page * page)));
   if (!buffer) {
     error(k_exit_failure, 0, "%s", translate("Memory exhausted"));
     std::abort();

@@ -147,6 +147,31 @@ TEST(FormatCopy, OneBytePerReadMatchesWholeBlocks) {
   }
 }
 
+// Text with lines of every length from 0 to 300 and every byte value: the output must not depend
+// on how the input is cut into blocks or how the output is cut into writes.
+TEST(FormatCopy, BlockSizesAgreeOnVariedText) {
+  std::string text;
+  unsigned seed = 12345;
+  for (int line = 0; line < 400; ++line) {
+    seed = seed * 1103515245u + 12345u;
+    std::size_t length = (seed >> 16) % 301;
+    for (std::size_t i = 0; i < length; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      char c = static_cast<char>(seed >> 16);
+      text += c == '\n' ? 'x' : c;
+    }
+    text += '\n';
+  }
+  text += "unterminated last line";
+  for (const char* letters : {"n", "b", "E", "s", "nE", "bsE", "v", "T", "A", "nsA", "t"}) {
+    SCOPED_TRACE(letters);
+    std::string whole = format({text}, letters, 4096, 4096);
+    EXPECT_EQ(format({text}, letters, 1, 1), whole);
+    EXPECT_EQ(format({text}, letters, 100, 37), whole);
+    EXPECT_EQ(format({text.substr(0, 777), text.substr(777)}, letters, 512, 512), whole);
+  }
+}
+
 TEST(FormatCopy, LongVisibleLineSpansBlocks) {
   std::string input(600, '\x80');
   input += '\n';
