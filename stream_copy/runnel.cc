@@ -136,17 +136,20 @@ void report_operand_failure(int errnum) {
 /// Runs one copy of `input_fd` to `output_fd`, plain or formatted, with buffers of its own.
 void copy_input(const FormatSwitches* switches, FormatState& state) {
   CopyResult result;
+  int cause;  // taken before the buffers are freed
   if (switches == nullptr) {
     MallocBuffer buffer = alloc_or_die(k_block_size);
     result = copy_plain(input_fd, output_fd, buffer.get(), k_block_size);
+    cause = errno;
   } else {
     MallocBuffer in_buffer = alloc_or_die(formatted_input_size(k_block_size));
     MallocBuffer out_buffer = alloc_or_die(formatted_output_size(k_block_size, k_block_size));
     result = copy_formatted(input_fd, output_fd, in_buffer.get(), k_block_size, out_buffer.get(),
                             k_block_size, *switches, state);
+    cause = errno;
   }
-  if (result == CopyResult::read_error) report_operand_failure(errno);
-  if (result == CopyResult::write_error) die_write_error(errno);
+  if (result == CopyResult::read_error) report_operand_failure(cause);
+  if (result == CopyResult::write_error) die_write_error(cause);
 }
 
 }  // namespace
