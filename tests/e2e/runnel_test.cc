@@ -311,4 +311,60 @@ TEST(Runnel, ExamplesRoundTrip) {
   expect_run(r, 0, read_file(logbook), "");
 }
 
+#ifdef RUNNEL_PSEUDO_LOCALE_PATH
+// Every non-empty line with "~ " in front: what the pseudo-translation of the tests makes.
+std::string pseudo(const std::string& text) {
+  std::string out;
+  bool line_start = true;
+  for (char c : text) {
+    if (line_start && c != '\n') out += "~ ";
+    out += c;
+    line_start = c == '\n';
+  }
+  return out;
+}
+
+RunResult runnel_in(const std::string& locale, RunOptions options) {
+  options.argv0 = "runnel";
+  options.env = {"LC_ALL=" + locale, "LANGUAGE=xx"};
+  return test_support::run_program(RUNNEL_PSEUDO_LOCALE_PATH, options);
+}
+
+TEST(Runnel, TextsGoThroughTheCatalogue) {
+  TempDir dir;
+  std::string out_file = dir.write("out", "");
+  const std::string version_first = "runnel (Kestrel quillworks) 2.0e\n";
+  struct Row {
+    std::vector<std::string> args;
+    StdoutMode stdout_mode;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  const Row rows[] = {
+      {{"--help"}, StdoutMode::capture, 0, pseudo(k_help), ""},
+      {{"--version"}, StdoutMode::capture, 0,
+       version_first + pseudo(k_version.substr(version_first.size())), ""},
+      {{"-x"}, StdoutMode::capture, 1, "", "runnel: invalid option -- 'x'\n" + pseudo(k_try)},
+      {{"-n"}, StdoutMode::dev_full, 1, "", "runnel: ~ write error: No space left on device\n"},
+      {{"--help"}, StdoutMode::dev_full, 1, "", "runnel: ~ write error: No space left on device\n"},
+      {{}, StdoutMode::closed, 1, "", "runnel: ~ standard output: Bad file descriptor\n"},
+      {{out_file}, StdoutMode::file, 1, "", "runnel: ~ " + out_file + ": input file is output file\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.err);
+    RunOptions options;
+    options.args = row.args;
+    options.stdin_data = "x\n";
+    options.stdout_mode = row.stdout_mode;
+    options.stdout_path = out_file;
+    expect_run(runnel_in("C.UTF-8", options), row.status, row.out, row.err);
+  }
+  // Under the C locale the catalogue is never consulted.
+  RunOptions options;
+  options.args = {"--help"};
+  expect_run(runnel_in("C", options), 0, k_help, "");
+}
+#endif
+
 }  // namespace
