@@ -31,10 +31,18 @@ constexpr const char* k_bounce_directory = "/var/qmail/queue/bounce/";
 // scan, small enough to stay in the second-level cache while it runs.
 constexpr std::size_t k_tally_block_size = 128 * 1024;
 
+// Buffer of the -D output file. Its default of 4 KiB made the write calls take half the time
+// of a run over a 256 MiB report (13000 writes at 14 microseconds each); pages are touched
+// only as addresses fill them.
+constexpr std::size_t k_output_buffer_size = 128 * 1024;
+
 // Process-wide state.
 char queue_path[255];  // the resolved path, terminator included (at most 254 characters)
 // In .bss: pages are only touched by the bytes a read brings, so a tiny file costs one page.
 char tally_block[k_tally_block_size];
+// Standard output's buffer: the default one costs an fstat, an ioctl and a malloc at start-up,
+// for answers of a few bytes.
+char stdout_buffer[256];
 
 /// Builds the path of `name` for `mode` in queue_path. A path of more than 254 characters is
 /// refused with "open file error:" and the whole resolved path, and false is returned.
@@ -61,7 +69,7 @@ char tally_block[k_tally_block_size];
   return true;
 }
 
-/// Opens queue_path in "r+b", as qmail's own tools do: the file must exist and be writable,
+/// Opens queue_path in "r+b": the file must exist and be writable by the caller,
 /// although nothing is written to it. Prints "open file error:" and the path on failure.
 UniqueFile open_queue_file() {
   UniqueFile file(std::fopen(queue_path, "r+b"));
@@ -121,6 +129,8 @@ int run_extraction(const char* output_path) {
   UniqueFile report = open_queue_file();
   if (!report) return finish(k_exit_failure);
   // The report belongs to qmail: OUTPUT naming it would truncate it before it is read.
+  // Declared before the stream that uses it, so that it outlives the stream's close.
+  MallocBuffer output_buffer(static_cast<char*>(std::malloc(k_output_buffer_size)));
   UniqueFile output(same_regular_file(output_path, report.get()) ? nullptr
                                                                  : std::fopen(output_path, "w+b"));
   if (!output) {
@@ -128,6 +138,10 @@ int run_extraction(const char* output_path) {
     std::printf("open file error:%s", output_path);
     return finish(k_exit_failure);
   }
+  // Without the buffer the stream's own (4 KiB) does: slower, but the same bytes.
+  if (output_buffer)
+    static_cast<void>(
+        std::setvbuf(output.get(), output_buffer.get(), _IOFBF, k_output_buffer_size));
   // From malloc and never cleared: its pages are mapped on first use, so a small report
   // touches only the pages its bytes fill (each fresh page costs about 10 microseconds).
   MallocBuffer chunk(static_cast<char*>(std::malloc(k_bounce_chunk_size)));
@@ -186,6 +200,7 @@ int main(int argc, char** argv) {
   if (mode == Mode::bounced_addresses && argc < 4) return k_exit_usage;
 
   if (!fill_standard_descriptors()) return k_exit_failure;
+  static_cast<void>(std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer));
   if (!resolve_queue_path(mode, argv[2])) return finish(k_exit_failure);
   if (mode == Mode::bounced_addresses) return run_extraction(argv[3]);
   return run_tally(mode);

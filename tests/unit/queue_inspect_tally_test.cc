@@ -101,6 +101,22 @@ TEST(DoneTally, AnyBlockSizeGivesTheWholeListsCounts) {
   }
 }
 
+TEST(DoneTally, LongBlocksGiveTheWholeListsCounts) {
+  // Blocks of thousands of bytes: the per-byte sums are folded every 4080 bytes.
+  for (unsigned seed = 1; seed <= 4; ++seed) {
+    std::string bytes = random_bytes(20000, "DTT#\0xxxxxx"s, seed);
+    // The only counted "D" early in the list: the records after it are many.
+    std::string early = "Da\0" + std::string(9000, '\0') + std::string(9000, 'T');
+    for (const std::string* list : {&bytes, &early}) {
+      const Done expected = done_reference(*list);
+      for (std::size_t block : {20000, 4081, 4080, 4079, 1000}) {
+        SCOPED_TRACE("seed " + std::to_string(seed) + " block " + std::to_string(block));
+        ASSERT_EQ(done_in_blocks(*list, block), expected);
+      }
+    }
+  }
+}
+
 TEST(DoneTally, CarriesTheMarkAcrossBlocks) {
   DoneTally tally;
   tally_done_recipients(tally, {"Tx\0", 3});
