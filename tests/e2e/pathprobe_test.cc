@@ -60,19 +60,27 @@ TEST(Pathprobe, AnswersInTextAndInvertedStatus) {
 }
 
 TEST(Pathprobe, UnreadablePathsDoNotExist) {
-  if (!test_support::running_as_root()) GTEST_SKIP() << "needs root to run as another user";
-  TempDir dir;  // mode 0700, owned by root
-  const std::string hidden = dir.write("hidden", "x");
-  ASSERT_EQ(chmod(hidden.c_str(), 0644), 0);
+  TempDir dir;
+  const std::string file = dir.write("file", "x");
+  ASSERT_EQ(chmod(file.c_str(), 0644), 0);
   RunOptions options;
-  options.wrapper = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-  // The directory cannot be traversed by nobody.
-  expect_run(pathprobe({hidden}, options), 0, k_not_exist);
+  // As root, run as nobody so that permissions apply; otherwise the owner's own do.
+  if (test_support::running_as_root())
+    options.wrapper = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  ASSERT_EQ(chmod(dir.path().c_str(), 0), 0);
+  if (!test_support::running_as_root() && access(file.c_str(), F_OK) == 0) {
+    ASSERT_EQ(chmod(dir.path().c_str(), 0700), 0);
+    GTEST_SKIP() << "permissions are not enforced for this user";
+  }
+  const RunResult unsearchable = pathprobe({file}, options);
   ASSERT_EQ(chmod(dir.path().c_str(), 0711), 0);
-  expect_run(pathprobe({hidden}, options), 1, k_exist);
-  // A file nobody may not read.
-  ASSERT_EQ(chmod(hidden.c_str(), 0600), 0);
-  expect_run(pathprobe({hidden}, options), 0, k_not_exist);
+  const RunResult readable = pathprobe({file}, options);
+  ASSERT_EQ(chmod(file.c_str(), 0200), 0);  // write-only
+  const RunResult unreadable = pathprobe({file}, options);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0700), 0);
+  expect_run(unsearchable, 0, k_not_exist);
+  expect_run(readable, 1, k_exist);
+  expect_run(unreadable, 0, k_not_exist);
 }
 
 TEST(Pathprobe, LostAnswerIsNeitherStatus) {
