@@ -26,8 +26,11 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 /// A growable byte buffer from malloc, for the part of a record carried to the next chunk.
 class CarriedBytes {
  public:
+  /// The bytes kept, valid until the next append(); null while nothing was ever kept.
   const char* data() const { return m_data.get(); }
+  /// How many bytes are kept.
   std::size_t size() const { return m_size; }
+  /// Forgets the bytes and keeps the memory for the next record.
   void clear() { m_size = 0; }
   /// Appends `length` bytes. Returns false, keeping the old contents, when memory runs out.
   [[nodiscard]] bool append(const char* bytes, std::size_t length);
