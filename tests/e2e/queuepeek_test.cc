@@ -311,6 +311,9 @@ TEST(QueuepeekFailures, LostAnswersAreFailures) {
   TempDir dir;
   const std::string list = dir.write("list", "Da@x\0"s);
   const std::string report = dir.write("report", "<a@x>:\nr\n\n");
+  std::string many_records;
+  for (int i = 0; i < 20000; ++i) many_records += "<r" + std::to_string(i) + "@x.test>:\nr\n\n";
+  const std::string many = dir.write("many", many_records);
   for (StdoutMode mode : {StdoutMode::dev_full, StdoutMode::closed}) {
     SCOPED_TRACE(mode == StdoutMode::closed ? "closed" : "/dev/full");
     RunOptions options;
@@ -319,12 +322,16 @@ TEST(QueuepeekFailures, LostAnswersAreFailures) {
     expect_run(queuepeek({"-B", report}, options), 1, "");
     // The message about OUTPUT cannot be printed either.
     expect_run(queuepeek({"-D", report, dir.file("none/out")}, options), 1, "");
+    // More addresses than OUTPUT's buffer holds: the write fails, and its message is
+    // printed, while the report is still open.
+    expect_run(queuepeek({"-D", many, "/dev/full"}, options), 1, "");
     // Nothing is printed on success, so nothing is lost.
     expect_run(queuepeek({"-D", report, dir.file("out")}, options), 0, "");
   }
   // With descriptor 1 closed, the queue files (opened for writing) never received a byte.
   EXPECT_EQ(test_support::read_file(list), "Da@x\0"s);
   EXPECT_EQ(test_support::read_file(report), "<a@x>:\nr\n\n");
+  EXPECT_TRUE(test_support::read_file(many) == many_records) << "the report changed";
 }
 
 TEST(QueuepeekPermissions, FilesThatCannotBeOpenedForWriting) {
