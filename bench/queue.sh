@@ -1,0 +1,125 @@
+#!/bin/sh
+# Benchmarks queuepeek and pathprobe beside dd and /bin/true. Argument: a Release build dir.
+# Makes about 1.3 GiB of data in a temporary directory under /work (or $BENCH_DIR) and
+# removes it at the end.
+set -eu
+build=${1:-build/release}
+queuepeek=$build/queue_inspect/queuepeek
+pathprobe=$build/path_probe/pathprobe
+for program in "$queuepeek" "$pathprobe"; do
+  [ -x "$program" ] || { echo "no program $program: build with cmake --preset release" >&2; exit 1; }
+done
+
+base=${BENCH_DIR:-/work}
+[ -d "$base" ] && [ -w "$base" ] || base=${TMPDIR:-/tmp}
+data=$(mktemp -d "$base/queue-bench.XXXXXX")
+trap 'rm -rf "$data"' EXIT INT TERM
+
+list=$data/list
+report=$data/report
+tiny=$data/tiny
+
+now() { date +%s%N; }
+
+# Median of five wall-clock times, in nanoseconds, of running "$@" with output discarded.
+median_ns() {
+  for run in 1 2 3 4 5; do
+    start=$(now)
+    "$@" >/dev/null 2>&1 || true
+    end=$(now)
+    echo $((end - start))
+  done | sort -n | sed -n 3p
+}
+
+# Time of `count` runs of "$@" in a loop, in nanoseconds per run.
+loop_ns() {
+  count=$1
+  shift
+  start=$(now)
+  i=0
+  while [ $i -lt "$count" ]; do
+    "$@" >/dev/null 2>&1 || true
+    i=$((i + 1))
+  done
+  end=$(now)
+  echo $(((end - start) / count))
+}
+
+repeat_to() {  # repeat_to BLOCK FILE BYTES: FILE gets copies of BLOCK until it holds BYTES
+  : >"$2"
+  size=$(wc -c <"$1")
+  copies=$(($3 / size))
+  i=0
+  while [ $i -lt $copies ]; do cat "$1"; i=$((i + 1)); done >"$2"
+}
+
+echo "making data in $data ..."
+# Remote-delivery list: 26-byte records, "D" (finished) for about 60 % of them, else "T".
+awk 'BEGIN { srand(7); for (i = 0; i < 40000; i++)
+  printf "%srcpt%05d@host%02d.example\n", (rand() < 0.6 ? "D" : "T"), i, i % 97 }' |
+  tr '\n' '\000' >"$data/list-block"
+repeat_to "$data/list-block" "$list" $((1024 * 1024 * 1024))
+# Bounce report: records as qmail writes them, 150 to 400 bytes, some with reply lines that
+# end in ">:" and some with empty reasons.
+awk 'BEGIN { for (i = 0; i < 4000; i++) {
+  printf "<user%05d@mx%02d.example.net>:\n", i, i % 53
+  k = i % 5
+  if (k == 0) printf "127.0.0.1 does not like recipient.\nRemote host said: 550 5.1.1 <user%05d>: user unknown\nGiving up on 127.0.0.1.\n", i
+  else if (k == 1) printf "127.0.0.1 does not like recipient.\nRemote host said: 550-5.1.1 The email account that you tried to reach does not exist.\n550-5.1.1\n550 5.1.1 Please check the address.\nGiving up on 127.0.0.1.\n"
+  else if (k == 2) printf "Sorry, no mailbox here by that name. (#5.1.1)\n"
+  else if (k == 3) printf "Remote host said: 550-5.7.1 Recipient rejected for <victim%d@example.net>:\n550 5.7.1 see policy\nGiving up on 127.0.0.1.\n", i
+  else printf "I'"'"'m not going to try again; this message has been in the queue too long.\n"
+  printf "\n" } }' >"$data/report-block"
+repeat_to "$data/report-block" "$report" $((256 * 1024 * 1024))
+printf 'Da@x.example\000Tb@y.example\000' >"$tiny"
+
+list_bytes=$(wc -c <"$list")
+report_bytes=$(wc -c <"$report")
+# Page-cache both files before any timing.
+cat "$list" "$report" >/dev/null
+
+gbps() { awk -v b="$1" -v ns="$2" 'BEGIN { printf "%.2f", b / ns }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+printf '\n%-34s %10s %10s %10s %8s\n' "throughput (median of 5)" "program" "dd bs=128K" "ratio" "target"
+row() {  # row LABEL BYTES FILE TARGET COMMAND...
+  label=$1 bytes=$2 file=$3 target=$4
+  shift 4
+  program_ns=$(median_ns "$@")
+  dd_ns=$(median_ns dd if="$file" of=/dev/null bs=128K)
+  printf '%-34s %7s GB/s %5s GB/s %9s %8s\n' "$label" "$(gbps "$bytes" "$program_ns")" \
+    "$(gbps "$bytes" "$dd_ns")" "$(ratio "$dd_ns" "$program_ns")" "$target"
+}
+row "-S, 1 GiB list of 26-byte records" "$list_bytes" "$list" ">= 1.5" "$queuepeek" -S "$list"
+row "-B, 256 MiB bounce report" "$report_bytes" "$report" ">= 2.5" "$queuepeek" -B "$report"
+row "-D, 256 MiB bounce report" "$report_bytes" "$report" ">= 1.0" \
+  "$queuepeek" -D "$report" "$data/addresses"
+echo "(ratio: program speed / dd speed on the same file)"
+
+printf '\n%-34s %10s %10s %10s %8s\n' "start-up (1000 runs, median of 5)" "program" "/bin/true" "ratio" "target"
+startup_row() {  # startup_row LABEL COMMAND...
+  label=$1
+  shift
+  # Five rounds, each timing /bin/true and the program one after the other, so that a slow
+  # spell of the machine weighs on both.
+  : >"$data/rounds"
+  for round in 1 2 3 4 5; do
+    true_ns=$(loop_ns 1000 /bin/true)
+    program_ns=$(loop_ns 1000 "$@")
+    echo "$program_ns $true_ns" >>"$data/rounds"
+  done
+  program_ns=$(cut -d' ' -f1 "$data/rounds" | sort -n | sed -n 3p)
+  true_ns=$(cut -d' ' -f2 "$data/rounds" | sort -n | sed -n 3p)
+  printf '%-34s %7s us %7s us %9s %8s\n' "$label" "$((program_ns / 1000))" "$((true_ns / 1000))" \
+    "$(ratio "$program_ns" "$true_ns")" "<= 1.1"
+}
+startup_row "pathprobe on an existing path" "$pathprobe" "$tiny"
+startup_row "queuepeek -S on a 26-byte list" "$queuepeek" -S "$tiny"
+echo "(ratio: program time / /bin/true time)"
+
+printf '\n%-34s ' "peak resident, -D on 256 MiB"
+if [ -x /usr/bin/time ]; then
+  /usr/bin/time -f '%M KiB (target: under 4096 KiB)' "$queuepeek" -D "$report" "$data/addresses" 2>&1
+else
+  echo "unknown: /usr/bin/time is not installed"
+fi

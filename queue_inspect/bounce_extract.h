@@ -1,0 +1,82 @@
+// Bounce address extraction for queuepeek -D: a streaming scan of a bounce report.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <span>
+
+/// Size of the chunks in which queuepeek reads a bounce report: 512 KiB.
+inline constexpr std::size_t k_bounce_chunk_size = 524288;
+
+/// Releases memory obtained with malloc.
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+using MallocBuffer = std::unique_ptr<char[], FreeDeleter>;
+
+/// Closes a stream whose result nobody can check any more (early returns); the success paths
+/// call std::fclose(f.release()) and check it.
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+/// A growable byte buffer from malloc, for the part of a record carried to the next chunk.
+class CarriedBytes {
+ public:
+  /// The bytes kept, valid until the next append(); null while nothing was ever kept.
+  const char* data() const { return m_data.get(); }
+  /// How many bytes are kept.
+  std::size_t size() const { return m_size; }
+  /// Forgets the bytes and keeps the memory for the next record.
+  void clear() { m_size = 0; }
+  /// Appends `length` bytes. Returns false, keeping the old contents, when memory runs out.
+  [[nodiscard]] bool append(const char* bytes, std::size_t length);
+
+ private:
+  MallocBuffer m_data;
+  std::size_t m_size = 0;
+  std::size_t m_capacity = 0;
+};
+
+/// What a scan carries from one chunk of a report to the next. The report is one stream: a
+/// record may begin in one chunk and end in a later one.
+struct BounceScan {
+  std::uint64_t records_seen = 0;  ///< records ended by a separator (newline, newline, "<")
+  std::uint64_t offset = 0;        ///< stream offset of the next chunk's first byte
+  /// Stream offset where the current record's address begins: 1 for the first record, whose
+  /// leading "<" is dropped; just after the separator's "<" for the others.
+  std::uint64_t address_start = 1;
+  bool in_address = true;     ///< the current record's ">", ":", newline is still to come
+  bool pair_pending = false;  ///< the last chunk ended in the separator's two newlines
+  bool text_ended = false;    ///< a NUL byte ended the report's text
+  char previous[2] = {0, 0};  ///< the last two bytes before the next chunk, older first
+  CarriedBytes carried;       ///< bytes [address_start, offset) while in_address
+};
+
+/// How an extraction ended.
+enum class ExtractResult {
+  done,           ///< the report was scanned to its end or its first NUL
+  read_error,     ///< reading the report failed (errno as fread left it)
+  write_error,    ///< writing to the output failed
+  out_of_memory,  ///< a record's start could not be kept for the next chunk
+};
+
+/// Scans `chunk`, the next bytes of a report, and writes to `output` the address of every
+/// record whose ">", ":", newline ends in it, followed by "\r\n", when the address contains
+/// "@". The address is the record's text before that ">:"; a record ends at the next newline,
+/// newline, "<", whose first newline may also end the record's ">:" line. Nothing after a
+/// NUL byte is scanned, in this chunk or any later one. Returns done, write_error or
+/// out_of_memory.
+[[nodiscard]] ExtractResult scan_bounce_chunk(BounceScan& scan, std::span<const char> chunk,
+                                              std::FILE* output);
+
+/// Reads `report` to its end (or to its first NUL byte) in reads of `chunk.size()` bytes (at
+/// least 1) into `chunk`, and writes the addresses scan_bounce_chunk() finds to `output`.
+/// The result is the same for every chunk size; memory beyond `chunk` is only the part of a
+/// record between its start and its ">:" that a chunk boundary cuts. Neither stream is closed;
+/// `output` is not flushed.
+[[nodiscard]] ExtractResult extract_bounced_addresses(std::FILE* report, std::FILE* output,
+                                                      std::span<char> chunk);

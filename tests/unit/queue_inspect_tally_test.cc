@@ -1,0 +1,181 @@
+// The "-S" and "-B" tallies: documented cases, any block split, 64-bit counters.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tally.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+struct Done {
+  std::uint64_t done, last_done, records;
+  bool operator==(const Done&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Done& d) {
+  return os << d.done << ":" << d.last_done << ":" << d.records;
+}
+
+Done done_in_blocks(const std::string& bytes, std::size_t block) {
+  DoneTally tally;
+  for (std::size_t at = 0; at < bytes.size(); at += block)
+    tally_done_recipients(tally, {bytes.data() + at, std::min(block, bytes.size() - at)});
+  return {tally.done, tally.last_done, tally.records};
+}
+
+// The documented rule, one byte at a time, as the reference for the word-at-a-time scan.
+Done done_reference(const std::string& bytes) {
+  Done d{0, 0, 0};
+  char previous = '#';
+  for (char c : bytes) {
+    if (c == 'D' && (previous == '\0' || previous == '#')) {
+      ++d.done;
+      d.last_done = d.records + 1;
+    } else if (c == '\0') {
+      ++d.records;
+    }
+    previous = c;
+  }
+  return d;
+}
+
+std::uint64_t bounced_in_blocks(const std::string& bytes, std::size_t block) {
+  BouncedTally tally;
+  for (std::size_t at = 0; at < bytes.size(); at += block)
+    tally_bounced_recipients(tally, {bytes.data() + at, std::min(block, bytes.size() - at)});
+  return tally.count;
+}
+
+std::uint64_t bounced_reference(const std::string& bytes) {
+  std::uint64_t count = 0;
+  for (std::size_t i = 2; i < bytes.size(); ++i)
+    if (bytes[i] == '\n' && bytes[i - 1] == ':' && bytes[i - 2] == '>') ++count;
+  return count;
+}
+
+std::string random_bytes(std::size_t length, const std::string& alphabet, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  std::string bytes;
+  for (std::size_t i = 0; i < length; ++i) bytes += alphabet[pick(generator)];
+  return bytes;
+}
+
+TEST(DoneTally, DocumentedLists) {
+  struct Case {
+    std::string bytes;
+    Done expected;
+  };
+  const std::vector<Case> cases = {
+      {"Ta@x\0Db@y\0Tc@z\0Dd@w\0"s, {2, 4, 4}},
+      {"Da@x\0"s, {1, 1, 1}},
+      {""s, {0, 0, 0}},
+      {"Ta\0T#Dx\0"s, {1, 2, 2}},  // a "D" after "#" counts anywhere
+      {"Da@x"s, {1, 1, 0}},        // no NUL: no record ended, the "D" still counts
+      {"DD\0"s, {1, 1, 1}},        // the second "D" follows a "D"
+      {"\0\0D\0"s, {1, 3, 3}},     // empty records count
+      {"T\0D"s, {1, 2, 1}},        // the last record lacks its NUL
+      {"##D#D\0"s, {2, 1, 1}},
+      {"Dok1@a.test\0Drej1@a.test\0Tdefer1@b.test\0"s, {2, 2, 3}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.bytes));
+    EXPECT_EQ(done_in_blocks(c.bytes, c.bytes.size() + 1), c.expected);
+  }
+}
+
+TEST(DoneTally, AnyBlockSizeGivesTheWholeListsCounts) {
+  // Long enough for many eight-byte words, with every byte the rule looks at.
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    const std::string bytes = random_bytes(301, "DDTT#\0x"s, seed);
+    const Done expected = done_reference(bytes);
+    for (std::size_t block = 1; block <= 40; ++block) {
+      SCOPED_TRACE("seed " + std::to_string(seed) + " block " + std::to_string(block));
+      ASSERT_EQ(done_in_blocks(bytes, block), expected);
+    }
+  }
+}
+
+TEST(DoneTally, LongBlocksGiveTheWholeListsCounts) {
+  // Blocks of thousands of bytes: the per-byte sums are folded every 4080 bytes.
+  for (unsigned seed = 1; seed <= 4; ++seed) {
+    std::string bytes = random_bytes(20000, "DTT#\0xxxxxx"s, seed);
+    // The only counted "D" early in the list: the records after it are many.
+    std::string early = "Da\0" + std::string(9000, '\0') + std::string(9000, 'T');
+    for (const std::string* list : {&bytes, &early}) {
+      const Done expected = done_reference(*list);
+      for (std::size_t block : {20000, 4081, 4080, 4079, 1000}) {
+        SCOPED_TRACE("seed " + std::to_string(seed) + " block " + std::to_string(block));
+        ASSERT_EQ(done_in_blocks(*list, block), expected);
+      }
+    }
+  }
+}
+
+TEST(DoneTally, CarriesTheMarkAcrossBlocks) {
+  DoneTally tally;
+  tally_done_recipients(tally, {"Tx\0", 3});
+  EXPECT_TRUE(tally.after_mark);
+  tally_done_recipients(tally, {"Dy", 2});
+  EXPECT_EQ(tally.done, 1u);
+  EXPECT_EQ(tally.last_done, 2u);
+  EXPECT_FALSE(tally.after_mark);
+}
+
+TEST(DoneTally, CountersPass32Bits) {
+  // A list of more than 2^32 records, continued from counts its first part would leave.
+  DoneTally tally;
+  tally.records = 0xffffffffu;
+  tally.done = 0xfffffffeu;
+  tally.after_mark = true;
+  const std::string rest = "Da\0Tb\0Dc\0"s;
+  tally_done_recipients(tally, {rest.data(), rest.size()});
+  EXPECT_EQ(tally.records, 0x100000002u);
+  EXPECT_EQ(tally.done, 0x100000000u);
+  EXPECT_EQ(tally.last_done, 0x100000002u);
+}
+
+TEST(BouncedTally, DocumentedReports) {
+  struct Case {
+    std::string bytes;
+    std::uint64_t expected;
+  };
+  const std::vector<Case> cases = {
+      {"<a@x>:\nreason one\n\n<b@y>:\nreason two\n\n", 2},
+      {">:\n>:>:\n", 2},
+      {"", 0},
+      {"<a@x>:\r\nreason\n", 0},               // a CR in between: no match
+      {"<a@x>:\nRemote said: <v@w>:\n\n", 2},  // every ">:" newline counts
+      {">:", 0},
+      {":\n>\n", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.bytes));
+    EXPECT_EQ(bounced_in_blocks(c.bytes, c.bytes.size() + 1), c.expected);
+  }
+}
+
+TEST(BouncedTally, AnyBlockSizeGivesTheWholeReportsCount) {
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    const std::string bytes = random_bytes(300, ">>::\n\nx\0"s, seed);
+    const std::uint64_t expected = bounced_reference(bytes);
+    for (std::size_t block = 1; block <= 40; ++block) {
+      SCOPED_TRACE("seed " + std::to_string(seed) + " block " + std::to_string(block));
+      ASSERT_EQ(bounced_in_blocks(bytes, block), expected);
+    }
+  }
+}
+
+TEST(BouncedTally, CountPasses32Bits) {
+  BouncedTally tally;
+  tally.count = 0xffffffffu;
+  tally_bounced_recipients(tally, {"<a>:\n<b>:\n", 10});
+  EXPECT_EQ(tally.count, 0x100000001u);
+}
+
+}  // namespace
