@@ -19,31 +19,7 @@ list=$data/list
 report=$data/report
 tiny=$data/tiny
 
-now() { date +%s%N; }
-
-# Median of five wall-clock times, in nanoseconds, of running "$@" with output discarded.
-median_ns() {
-  for run in 1 2 3 4 5; do
-    start=$(now)
-    "$@" >/dev/null 2>&1 || true
-    end=$(now)
-    echo $((end - start))
-  done | sort -n | sed -n 3p
-}
-
-# Time of `count` runs of "$@" in a loop, in nanoseconds per run.
-loop_ns() {
-  count=$1
-  shift
-  start=$(now)
-  i=0
-  while [ $i -lt "$count" ]; do
-    "$@" >/dev/null 2>&1 || true
-    i=$((i + 1))
-  done
-  end=$(now)
-  echo $(((end - start) / count))
-}
+. "$(dirname "$0")/common.sh"
 
 repeat_to() {  # repeat_to BLOCK FILE BYTES: FILE gets copies of BLOCK until it holds BYTES
   : >"$2"
@@ -85,8 +61,8 @@ printf '\n%-34s %10s %10s %10s %8s\n' "throughput (median of 5)" "program" "dd b
 row() {  # row LABEL BYTES FILE TARGET COMMAND...
   label=$1 bytes=$2 file=$3 target=$4
   shift 4
-  program_ns=$(median_ns "$@")
-  dd_ns=$(median_ns dd if="$file" of=/dev/null bs=128K)
+  program_ns=$(median_ns 5 "$@")
+  dd_ns=$(median_ns 5 dd if="$file" of=/dev/null bs=128K)
   printf '%-34s %7s GB/s %5s GB/s %9s %8s\n' "$label" "$(gbps "$bytes" "$program_ns")" \
     "$(gbps "$bytes" "$dd_ns")" "$(ratio "$dd_ns" "$program_ns")" "$target"
 }
@@ -96,22 +72,12 @@ row "-D, 256 MiB bounce report" "$report_bytes" "$report" ">= 1.0" \
   "$queuepeek" -D "$report" "$data/addresses"
 echo "(ratio: program speed / dd speed on the same file)"
 
-printf '\n%-34s %10s %10s %10s %8s\n' "start-up (1000 runs, median of 5)" "program" "/bin/true" "ratio" "target"
+printf '\n%-34s %10s %10s %10s %8s\n' "start-up (5 rounds of 500 runs)" "program" "/bin/true" "ratio" "target"
 startup_row() {  # startup_row LABEL COMMAND...
   label=$1
   shift
-  # Five rounds, each timing /bin/true and the program one after the other, so that a slow
-  # spell of the machine weighs on both.
-  : >"$data/rounds"
-  for round in 1 2 3 4 5; do
-    true_ns=$(loop_ns 1000 /bin/true)
-    program_ns=$(loop_ns 1000 "$@")
-    echo "$program_ns $true_ns" >>"$data/rounds"
-  done
-  program_ns=$(cut -d' ' -f1 "$data/rounds" | sort -n | sed -n 3p)
-  true_ns=$(cut -d' ' -f2 "$data/rounds" | sort -n | sed -n 3p)
-  printf '%-34s %7s us %7s us %9s %8s\n' "$label" "$((program_ns / 1000))" "$((true_ns / 1000))" \
-    "$(ratio "$program_ns" "$true_ns")" "<= 1.1"
+  set -- $(startup_vs_true "$@")
+  printf '%-34s %7s us %7s us %9s %8s\n' "$label" "$1" "$2" "$3" "<= 1.1"
 }
 startup_row "pathprobe on an existing path" "$pathprobe" "$tiny"
 startup_row "queuepeek -S on a 26-byte list" "$queuepeek" -S "$tiny"

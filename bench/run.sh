@@ -42,18 +42,12 @@ fi
 # Bring both into the page cache.
 cat "$text" "$binary" > /dev/null
 
-now() { date +%s%N; }
+. bench/common.sh
 
-# median_seconds COMMAND: runs the shell command $runs times, prints the median in seconds.
+# median_seconds COMMAND: median time in seconds of $runs runs of the shell command.
 median_seconds() {
-  local times=() t0 t1
-  for _ in $(seq "$runs"); do
-    t0=$(now)
-    bash -c "$1" >/dev/null 2>&1 || { echo "failed: $1" >&2; exit 1; }
-    t1=$(now)
-    times+=($((t1 - t0)))
-  done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 } END { printf "%.6f", a[int((NR + 1) / 2)] / 1e9 }'
+  bash -c "$1" >/dev/null 2>&1 || { echo "failed: $1" >&2; exit 1; }
+  median_ns "$runs" bash -c "$1" | awk '{ printf "%.6f", $1 / 1e9 }'
 }
 
 gbps() { awk -v s="$1" -v b=$gib 'BEGIN { printf "%.2f", b / s / 1e9 }'; }
@@ -86,28 +80,16 @@ row "-v, 1 GiB of random bytes" "$visible" "plain runnel, same file" "$plain_bin
 show_all=$(median_seconds "$runnel -A $binary > /dev/null")
 row "-A, 1 GiB of random bytes" "$show_all" "plain runnel, same file" "$plain_binary"
 
-# Start-up: mean time of many runs on an empty file beside /bin/true. perf stat -r starts the
-# runs itself, with less noise than a shell loop; without perf, a shell loop of 1000 runs.
-startup_seconds() {
-  if perf stat -r 10 /bin/true >/dev/null 2>&1; then
-    perf stat -r 3000 "$@" 2>&1 >/dev/null | awk '/seconds time elapsed/ { print $1 }'
-  else
-    median_seconds "for i in \$(seq 1000); do $* >/dev/null; done" | awk '{ print $1 / 1000 }'
-  fi
-}
-startup_seconds /bin/true >/dev/null  # warm-up
-start_true=$(startup_seconds /bin/true)
+# Start-up on an empty file beside /bin/true, alternating in rounds.
 echo
-printf '| %-30s | %9s | %8s |\n' "start-up" "per run" "vs true"
-printf '|%s|%s|%s|\n' "--------------------------------" "-----------" "----------"
+printf '| %-30s | %9s | %9s | %8s |\n' "start-up" "per run" "true" "ratio"
+printf '|%s|%s|%s|%s|\n' "--------------------------------" "-----------" "-----------" "----------"
 startup_row() {  # name command...
-  local name=$1 t
+  local name=$1
   shift
-  t=$(startup_seconds "$@")
-  printf '| %-30s | %6.0f us | %7.2fx |\n' "$name" "$(awk -v t="$t" 'BEGIN { print t * 1e6 }')" \
-    "$(awk -v t="$t" -v r="$start_true" 'BEGIN { print t / r }')"
+  read -r program_us true_us startup_ratio <<< "$(startup_vs_true "$@")"
+  printf '| %-30s | %6s us | %6s us | %7sx |\n' "$name" "$program_us" "$true_us" "$startup_ratio"
 }
-startup_row "/bin/true" /bin/true
 startup_row "runnel, empty file" "$runnel" "$empty"
 startup_row "runnel -n, empty file" "$runnel" -n "$empty"
 

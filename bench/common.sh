@@ -1,0 +1,56 @@
+# Timing helpers shared by the benchmark scripts (POSIX sh; sourced, not run).
+
+now() { date +%s%N; }
+
+# median_ns RUNS COMMAND...: median wall-clock time in nanoseconds of RUNS runs of COMMAND,
+# standard output discarded.
+median_ns() {
+  runs=$1
+  shift
+  i=0
+  while [ $i -lt "$runs" ]; do
+    start=$(now)
+    "$@" >/dev/null 2>&1 || true
+    end=$(now)
+    echo $((end - start))
+    i=$((i + 1))
+  done | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'
+}
+
+# per_run_ns COUNT COMMAND...: mean nanoseconds per run over COUNT runs. perf stat -r starts
+# the runs itself, with far less noise than a shell loop; the loop is the fallback.
+per_run_ns() {
+  count=$1
+  shift
+  if perf stat -r 2 /bin/true >/dev/null 2>&1; then
+    perf stat -r "$count" "$@" 2>&1 >/dev/null |
+      awk '/seconds time elapsed/ { printf "%d\n", $1 * 1e9 }'
+  else
+    start=$(now)
+    i=0
+    while [ $i -lt "$count" ]; do
+      "$@" >/dev/null 2>&1 || true
+      i=$((i + 1))
+    done
+    end=$(now)
+    echo $(((end - start) / count))
+  fi
+}
+
+# startup_vs_true COMMAND...: prints "PROGRAM_US TRUE_US RATIO". Five rounds, each timing 500
+# runs of /bin/true and then 500 of the command, so that a slow spell of the machine weighs on
+# both; the medians of the times and of the per-round ratios.
+startup_vs_true() {
+  i=0
+  while [ $i -lt 5 ]; do
+    true_ns=$(per_run_ns 500 /bin/true)
+    program_ns=$(per_run_ns 500 "$@")
+    echo "$program_ns $true_ns"
+    i=$((i + 1))
+  done | awk '{ p[NR] = $1; t[NR] = $2; r[NR] = $1 / $2 }
+    function median(a, n,   i, j, x) {
+      for (i = 2; i <= n; i++) { x = a[i]; for (j = i - 1; j > 0 && a[j] > x; j--) a[j + 1] = a[j]; a[j + 1] = x }
+      return a[int((n + 1) / 2)]
+    }
+    END { printf "%.0f %.0f %.2f\n", median(p, NR) / 1000, median(t, NR) / 1000, median(r, NR) }'
+}
