@@ -14,6 +14,7 @@ using test_support::RunOptions;
 using test_support::RunResult;
 using test_support::StdoutMode;
 using test_support::TempDir;
+using test_support::expect_run;
 
 const std::string k_program = PATHPROBE_PATH;
 const std::string k_exist = "File Exist\r\n";
@@ -22,13 +23,6 @@ const std::string k_not_exist = "File Not Exist\r\n";
 RunResult pathprobe(const std::vector<std::string>& args, RunOptions options = {}) {
   options.args = args;
   return test_support::run_program(k_program, options);
-}
-
-void expect_run(const RunResult& r, int status, const std::string& out) {
-  ASSERT_TRUE(r.exited) << "killed by signal " << r.signal;
-  EXPECT_EQ(r.status, status);
-  EXPECT_EQ(r.out, out);
-  EXPECT_EQ(r.err, "");
 }
 
 TEST(Pathprobe, AnswersInTextAndInvertedStatus) {

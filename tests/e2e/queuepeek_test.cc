@@ -23,6 +23,8 @@ using test_support::RunOptions;
 using test_support::RunResult;
 using test_support::StdoutMode;
 using test_support::TempDir;
+using test_support::expect_run;
+using test_support::unprivileged_wrapper;
 
 const std::string k_program = QUEUEPEEK_PATH;
 const std::string k_examples = EXAMPLES_DIR "/queue";
@@ -32,26 +34,9 @@ RunResult queuepeek(const std::vector<std::string>& args, RunOptions options = {
   return test_support::run_program(k_program, options);
 }
 
-// Exited (never a crash), with `status`, `out` on standard output and nothing on standard
-// error.
-void expect_run(const RunResult& r, int status, const std::string& out) {
-  ASSERT_TRUE(r.exited) << "killed by signal " << r.signal;
-  EXPECT_EQ(r.status, status);
-  EXPECT_EQ(r.out, out);
-  EXPECT_EQ(r.err, "");
-}
-
 bool exists(const std::string& path) {
   struct stat s;
   return lstat(path.c_str(), &s) == 0;
-}
-
-std::string setpriv() { return "/usr/bin/setpriv"; }
-
-// As root, runs the program as the user nobody so that permissions apply; otherwise as is.
-std::vector<std::string> unprivileged_wrapper() {
-  if (!test_support::running_as_root()) return {};
-  return {setpriv(), "--reuid=65534", "--regid=65534", "--clear-groups"};
 }
 
 TEST(QueuepeekCommandLine, UsageFailuresExitWithTwoAndPrintNothing) {

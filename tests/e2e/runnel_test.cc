@@ -17,6 +17,7 @@ using test_support::RunResult;
 using test_support::StdinMode;
 using test_support::StdoutMode;
 using test_support::TempDir;
+using test_support::expect_run;
 
 RunResult runnel(RunOptions options) {
   options.argv0 = "runnel";
@@ -28,14 +29,6 @@ RunResult runnel(std::vector<std::string> args, std::string stdin_data = "") {
   options.args = std::move(args);
   options.stdin_data = std::move(stdin_data);
   return runnel(options);
-}
-
-// Status, standard output and standard error of a run that must have exited by itself.
-void expect_run(const RunResult& r, int status, const std::string& out, const std::string& err) {
-  ASSERT_TRUE(r.exited) << "killed by signal " << r.signal;
-  EXPECT_EQ(r.status, status);
-  EXPECT_EQ(r.out, out);
-  EXPECT_EQ(r.err, err);
 }
 
 const std::string k_help =
@@ -210,11 +203,9 @@ TEST(Runnel, UnreadableOperandIsReported) {
   RunOptions options;
   options.args = {secret, open};
   std::string name = "runnel";
-  if (test_support::running_as_root()) {
-    // setpriv starts the program under its path, so that is the name in the diagnostic.
-    options.wrapper = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-    name = RUNNEL_PATH;
-  }
+  options.wrapper = test_support::unprivileged_wrapper();
+  // setpriv starts the program under its path, so that is the name in the diagnostic.
+  if (!options.wrapper.empty()) name = RUNNEL_PATH;
   expect_run(runnel(options), 1, "open\n", name + ": " + secret + ": Permission denied\n");
 }
 

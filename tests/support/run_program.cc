@@ -15,6 +15,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 namespace test_support {
 namespace {
 
@@ -212,5 +214,17 @@ std::string read_file(const std::string& path) {
 }
 
 bool running_as_root() { return geteuid() == 0; }
+
+std::vector<std::string> unprivileged_wrapper() {
+  if (!running_as_root()) return {};
+  return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+}
+
+void expect_run(const RunResult& r, int status, const std::string& out, const std::string& err) {
+  ASSERT_TRUE(r.exited) << "killed by signal " << r.signal;
+  EXPECT_EQ(r.status, status);
+  EXPECT_EQ(r.out, out);
+  EXPECT_EQ(r.err, err);
+}
 
 }  // namespace test_support

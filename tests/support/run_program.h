@@ -73,4 +73,13 @@ std::string read_file(const std::string& path);
 /// True when the process runs as root (permission tests then drop privileges or skip).
 bool running_as_root();
 
+/// Words that start a program as the user nobody when running as root, so that permissions
+/// apply (RunOptions::wrapper); empty otherwise.
+std::vector<std::string> unprivileged_wrapper();
+
+/// Checks that the run exited by itself (a crash never counts as the expected failure), then its
+/// status, standard output and standard error, byte for byte.
+void expect_run(const RunResult& r, int status, const std::string& out,
+                const std::string& err = "");
+
 }  // namespace test_support
