@@ -141,6 +141,19 @@ TEST(Runnel, CopiesOperandsAndStandardInput) {
   }
 }
 
+// On a terminal the end of input is only the end of one read: each "-" reads on from there.
+TEST(Runnel, StandardInputIsReadOnEveryPass) {
+  TempDir dir;
+  std::string a = dir.write("a", "file\n");
+  RunOptions options;
+  options.stdin_mode = StdinMode::terminal;
+  options.stdin_data = "first\n\x04second\n\x04third\n\x04";
+  options.args = {"-", a, "-", "-"};
+  expect_run(runnel(options), 0, "first\nfile\nsecond\nthird\n", "");
+  options.args = {"-n", "-", "-"};
+  expect_run(runnel(options), 0, "     1\tfirst\n     2\tsecond\n", "");
+}
+
 TEST(Runnel, DoubleDashEndsOptions) {
   TempDir dir;
   dir.write("-n", "dash n\n");

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -91,6 +92,22 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
     in_fd = open(options.stdin_path.c_str(), O_RDONLY | O_CLOEXEC);
     if (in_fd < 0) fail("open " + options.stdin_path);
   }
+  int terminal_master = -1;
+  if (options.stdin_mode == StdinMode::terminal) {
+    terminal_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (terminal_master < 0 || grantpt(terminal_master) != 0 || unlockpt(terminal_master) != 0)
+      fail("posix_openpt");
+    in_fd = open(ptsname(terminal_master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (in_fd < 0) fail("open terminal");
+    termios modes;
+    if (tcgetattr(in_fd, &modes) != 0) fail("tcgetattr");
+    modes.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    if (tcsetattr(in_fd, TCSANOW, &modes) != 0) fail("tcsetattr");
+    // Typed before the program starts; a terminal holds far more than the tests type.
+    if (write(terminal_master, options.stdin_data.data(), options.stdin_data.size()) !=
+        static_cast<ssize_t>(options.stdin_data.size()))
+      fail("write terminal");
+  }
   int out_fd = -1;
   switch (options.stdout_mode) {
     case StdoutMode::capture: out_fd = out_pipe[1]; break;
@@ -123,7 +140,8 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
 
   close(err_pipe[1]);
   if (options.stdin_mode == StdinMode::data) close(in_pipe[0]);
-  if (options.stdin_mode == StdinMode::file) close(in_fd);
+  if (options.stdin_mode == StdinMode::file || options.stdin_mode == StdinMode::terminal)
+    close(in_fd);
   if (options.stdout_mode == StdoutMode::capture) close(out_pipe[1]);
   else if (out_fd >= 0) close(out_fd);
 
@@ -176,6 +194,7 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
   int wstatus = 0;
   while (waitpid(pid, &wstatus, 0) < 0)
     if (errno != EINTR) fail("waitpid");
+  if (terminal_master >= 0) close(terminal_master);
   if (WIFEXITED(wstatus)) {
     result.exited = true;
     result.status = WEXITSTATUS(wstatus);

@@ -19,6 +19,9 @@ enum class StdinMode {
   data,    ///< a pipe fed with RunOptions::stdin_data, then closed
   closed,  ///< descriptor 0 is closed before exec
   file,    ///< RunOptions::stdin_path, opened read-only
+  /// A terminal without echo, typed RunOptions::stdin_data in advance: a "\x04" at the start
+  /// of a line ends one read of the input, and the next read goes on after it.
+  terminal,
 };
 
 struct RunOptions {

@@ -2,9 +2,11 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -13,6 +15,18 @@
 #include <gtest/gtest.h>
 
 #include "fd_io.h"
+
+namespace {
+// The descriptor on which write transfers nothing and reports no error, or -1.
+std::atomic<int> g_stalled_fd{-1};
+}  // namespace
+
+// Stands in for the C library's write in this test program: every call is passed on to the
+// system, except on the descriptor a test has stalled.
+extern "C" ssize_t write(int fd, const void* buffer, size_t length) {
+  if (fd == g_stalled_fd.load() && length > 0) return 0;
+  return syscall(SYS_write, fd, buffer, length);
+}
 
 namespace {
 
@@ -123,6 +137,20 @@ TEST(FdIo, WriteFailureIsReported) {
   EXPECT_EQ(write_fully(full.get(), "abc", 3), -1);
   EXPECT_EQ(errno, ENOSPC);
   EXPECT_EQ(write_fully(full.get(), "", 0), 0);
+}
+
+// A write that moves nothing for a nonzero length would be retried for ever; it is a failure.
+TEST(FdIo, WriteThatTransfersNothingFails) {
+  UniqueFd output(memfd_create("stalled", MFD_CLOEXEC));
+  UniqueFd input = memory_file("data");
+  g_stalled_fd = output.get();
+  errno = 0;
+  EXPECT_EQ(write_fully(output.get(), "abc", 3), -1);
+  EXPECT_EQ(errno, ENOSPC);
+  EXPECT_EQ(write_fully(output.get(), "", 0), 0);
+  char buffer[512];
+  EXPECT_EQ(copy_plain(input.get(), output.get(), buffer, sizeof buffer), CopyResult::write_error);
+  g_stalled_fd = -1;
 }
 
 TEST(PlainCopy, CopiesEveryByteAcrossBlocks) {

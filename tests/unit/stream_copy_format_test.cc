@@ -208,21 +208,33 @@ TEST(FormatCopy, CountingUpFromStart) {
   EXPECT_EQ(line_number_text(counter), "1000001\t");
 }
 
-// The worst case for the output buffer: an empty numbered line with "$" at the start of a block,
-// then a line of bytes that each take four columns, with the widest line number. Sized too small,
-// the buffer overflows here (AddressSanitizer builds catch it).
+// The worst cases for the output buffer: almost a whole output block pending, then an empty
+// numbered line with "$", then a line of bytes that each take four columns, with short and with
+// the widest line numbers. The buffers are sized exactly, so AddressSanitizer builds catch a
+// bound that is too small; the output must match a copy with roomy blocks.
 TEST(FormatCopy, WorstCaseExpansionFitsOutputBuffer) {
-  const std::size_t insize = 64;
-  FormatState state;
-  state.line = line_counter_at(std::string(k_line_digits - 1, '9'));
-  std::string block = "\n" + std::string(insize - 1, '\x80');
-  std::string expected = "1" + std::string(k_line_digits - 1, '0') + "\t$\n1" +
-                         std::string(k_line_digits - 2, '0') + "1\t";
-  for (std::size_t i = 0; i < insize - 1; ++i) expected += "M-^@";
-  for (std::size_t outsize : {1, 2, 64}) {
-    SCOPED_TRACE(outsize);
-    FormatState copy = state;
-    EXPECT_EQ(format({block}, switches("nvE"), copy, insize, outsize), expected);
+  struct Row {
+    std::string start;  // line number before the copy
+    std::size_t insize;
+    std::size_t outsize;
+    std::string input;
+  };
+  const std::string widest(k_line_digits - 1, '9');
+  const Row rows[] = {
+      {"0", 15, 118, std::string(14, '\n') + "\x80"},
+      {"1" + std::string(k_line_digits - 1, '0'), 9, 176, std::string(8, '\n') + "\x80"},
+      {widest, 64, 1, "\n" + std::string(63, '\x80')},
+      {widest, 64, 2, "\n" + std::string(63, '\x80')},
+      {widest, 64, 64, "\n" + std::string(63, '\x80')},
+      {widest, 40, 300, std::string(12, '\n') + std::string(27, '\x80') + "\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE("insize " + std::to_string(row.insize) + " outsize " + std::to_string(row.outsize));
+    FormatState tight;
+    tight.line = line_counter_at(row.start);
+    FormatState roomy = tight;
+    EXPECT_EQ(format({row.input}, switches("nvE"), tight, row.insize, row.outsize),
+              format({row.input}, switches("nvE"), roomy, 4096, 4096));
   }
 }
 
