@@ -1,6 +1,10 @@
 // Bounce address extraction: records found across chunk boundaries as in one whole text.
 #include "bounce_extract.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 bool CarriedBytes::append(const char* bytes, std::size_t length) {
@@ -31,36 +35,59 @@ bool has_at(const char* bytes, std::size_t length) {
   return length > 0 && std::memchr(bytes, '@', length) != nullptr;
 }
 
-// Writes the address [scan.address_start, end) of the stream, whose part before `base` (the
-// offset of `chunk`) is in scan.carried.
-bool write_address(const BounceScan& scan, const char* chunk, std::uint64_t base, std::uint64_t end,
-                   std::FILE* output) {
-  const char* head = nullptr;
-  std::size_t head_length = 0;
-  const char* tail = nullptr;
-  std::size_t tail_length = 0;
-  if (scan.address_start >= base) {
-    tail = chunk + (scan.address_start - base);
-    tail_length = static_cast<std::size_t>(end - scan.address_start);
-  } else if (end >= base) {
-    head = scan.carried.data();
-    head_length = scan.carried.size();
-    tail = chunk;
-    tail_length = static_cast<std::size_t>(end - base);
-  } else {
-    // The ">" of ">:" is itself among the carried bytes.
-    head = scan.carried.data();
-    head_length = static_cast<std::size_t>(end - scan.address_start);
+// Copies `length` bytes of the report from `offset` on to `output`.
+ExtractResult copy_from_report(int fd, std::uint64_t offset, std::uint64_t length,
+                               std::FILE* output) {
+  char buffer[16384];
+  while (length > 0) {
+    const std::size_t want = length < sizeof buffer ? static_cast<std::size_t>(length)
+                                                    : sizeof buffer;
+    const ssize_t n = pread(fd, buffer, want, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;  // the report became shorter than what was scanned
+      return ExtractResult::read_error;
+    }
+    if (!write_bytes(output, buffer, static_cast<std::size_t>(n))) return ExtractResult::write_error;
+    offset += static_cast<std::uint64_t>(n);
+    length -= static_cast<std::uint64_t>(n);
   }
-  if (!has_at(head, head_length) && !has_at(tail, tail_length)) return true;
-  return write_bytes(output, head, head_length) && write_bytes(output, tail, tail_length) &&
-         write_bytes(output, "\r\n", 2);
+  return ExtractResult::done;
+}
+
+// Writes the address [scan.address_start, end) of the stream, followed by "\r\n", when it holds
+// an "@". Its part before `base` (the offset of `chunk`) is in scan.carried, or in the file.
+ExtractResult write_address(const BounceScan& scan, const char* chunk, std::uint64_t base,
+                            std::uint64_t end, std::FILE* output) {
+  const std::uint64_t head_end = end < base ? end : base;
+  const std::uint64_t head_length =
+      scan.address_start < head_end ? head_end - scan.address_start : 0;
+  const std::uint64_t tail_start = scan.address_start > base ? scan.address_start : base;
+  const char* tail = chunk + (tail_start - base);
+  const std::size_t tail_length = end > tail_start ? static_cast<std::size_t>(end - tail_start) : 0;
+  // Carried bytes past the address can only be its closing ">" or ">:", never an "@": what was
+  // seen of them tells about the head alone.
+  const bool head_has_at =
+      scan.reread_fd >= 0 ? scan.carried_has_at
+                          : has_at(scan.carried.data(), static_cast<std::size_t>(head_length));
+  if (!head_has_at && !has_at(tail, tail_length)) return ExtractResult::done;
+  if (scan.reread_fd >= 0) {
+    const ExtractResult result = copy_from_report(scan.reread_fd, scan.address_start, head_length,
+                                                  output);
+    if (result != ExtractResult::done) return result;
+  } else if (!write_bytes(output, scan.carried.data(), static_cast<std::size_t>(head_length))) {
+    return ExtractResult::write_error;
+  }
+  if (!write_bytes(output, tail, tail_length) || !write_bytes(output, "\r\n", 2))
+    return ExtractResult::write_error;
+  return ExtractResult::done;
 }
 
 void start_record(BounceScan& scan, std::uint64_t address_start) {
   ++scan.records_seen;
   scan.in_address = true;
   scan.address_start = address_start;
+  scan.carried_has_at = false;
   scan.carried.clear();
 }
 
@@ -99,7 +126,8 @@ ExtractResult scan_bounce_chunk(BounceScan& scan, std::span<const char> chunk, s
         base + i >= scan.address_start + 2) {
       // This newline may also be the first of a separator: a record whose reason is empty
       // still gives its address.
-      if (!write_address(scan, p, base, base + i - 2, output)) return ExtractResult::write_error;
+      const ExtractResult written = write_address(scan, p, base, base + i - 2, output);
+      if (written != ExtractResult::done) return written;
       scan.in_address = false;
       scan.carried.clear();
     } else if (before(i, 1) == '\n') {
@@ -117,7 +145,14 @@ ExtractResult scan_bounce_chunk(BounceScan& scan, std::span<const char> chunk, s
   if (scan.in_address && n > 0) {
     const std::size_t from =
         scan.address_start > base ? static_cast<std::size_t>(scan.address_start - base) : 0;
-    if (from < n && !scan.carried.append(p + from, n - from)) return ExtractResult::out_of_memory;
+    if (from < n) {
+      if (scan.reread_fd >= 0) {
+        if (!scan.carried_has_at && std::memchr(p + from, '@', n - from) != nullptr)
+          scan.carried_has_at = true;
+      } else if (!scan.carried.append(p + from, n - from)) {
+        return ExtractResult::out_of_memory;
+      }
+    }
   }
   if (n >= 2) {
     scan.previous[0] = p[n - 2];
@@ -133,6 +168,12 @@ ExtractResult scan_bounce_chunk(BounceScan& scan, std::span<const char> chunk, s
 ExtractResult extract_bounced_addresses(std::FILE* report, std::FILE* output,
                                         std::span<char> chunk) {
   BounceScan scan;
+  // A regular file read from its start can give back any earlier bytes: cut addresses need
+  // no memory of their own, however long the records before their ">:" lines are.
+  const int fd = fileno(report);
+  struct stat status;
+  if (fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && ftello(report) == 0)
+    scan.reread_fd = fd;
   while (!scan.text_ended) {
     const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), report);
     // A failed read ends the scan before its bytes are used: no answer from part of a report.

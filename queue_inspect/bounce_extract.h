@@ -53,13 +53,19 @@ struct BounceScan {
   bool pair_pending = false;  ///< the last chunk ended in the separator's two newlines
   bool text_ended = false;    ///< a NUL byte ended the report's text
   char previous[2] = {0, 0};  ///< the last two bytes before the next chunk, older first
-  CarriedBytes carried;       ///< bytes [address_start, offset) while in_address
+  /// A descriptor of the report as a regular file whose offset 0 is the stream's, or -1. With
+  /// one, the part of an address that lies before the current chunk is read again from the
+  /// file when the address is written, and only whether it holds an "@" is kept; without one,
+  /// those bytes are kept in `carried`.
+  int reread_fd = -1;
+  bool carried_has_at = false;  ///< an "@" in [address_start, offset) while in_address
+  CarriedBytes carried;         ///< bytes [address_start, offset) while in_address, without reread_fd
 };
 
 /// How an extraction ended.
 enum class ExtractResult {
   done,           ///< the report was scanned to its end or its first NUL
-  read_error,     ///< reading the report failed (errno as fread left it)
+  read_error,     ///< reading the report failed (errno as fread or pread left it)
   write_error,    ///< writing to the output failed
   out_of_memory,  ///< a record's start could not be kept for the next chunk
 };
@@ -68,15 +74,16 @@ enum class ExtractResult {
 /// record whose ">", ":", newline ends in it, followed by "\r\n", when the address contains
 /// "@". The address is the record's text before that ">:"; a record ends at the next newline,
 /// newline, "<", whose first newline may also end the record's ">:" line. Nothing after a
-/// NUL byte is scanned, in this chunk or any later one. Returns done, write_error or
-/// out_of_memory.
+/// NUL byte is scanned, in this chunk or any later one. Returns done, write_error, read_error
+/// (reading an address again from reread_fd failed) or out_of_memory.
 [[nodiscard]] ExtractResult scan_bounce_chunk(BounceScan& scan, std::span<const char> chunk,
                                               std::FILE* output);
 
 /// Reads `report` to its end (or to its first NUL byte) in reads of `chunk.size()` bytes (at
 /// least 1) into `chunk`, and writes the addresses scan_bounce_chunk() finds to `output`.
-/// The result is the same for every chunk size; memory beyond `chunk` is only the part of a
-/// record between its start and its ">:" that a chunk boundary cuts. Neither stream is closed;
-/// `output` is not flushed.
+/// The result is the same for every chunk size. When the report is a regular file read from its
+/// start, memory stays at `chunk` whatever the report holds: a cut address is read again from
+/// the file. Otherwise the part of a record between its start and its ">:" that a chunk
+/// boundary cuts is kept in memory. Neither stream is closed; `output` is not flushed.
 [[nodiscard]] ExtractResult extract_bounced_addresses(std::FILE* report, std::FILE* output,
                                                       std::span<char> chunk);

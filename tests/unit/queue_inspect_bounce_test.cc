@@ -240,6 +240,24 @@ TEST(BounceExtract, CarriesOnlyTheAddressPartOfACutRecord) {
   EXPECT_EQ(read_back(out.get()), "a@x\r\nbob@y\r\n");
 }
 
+// With the report's file at hand nothing of a cut record is kept in memory, however long the
+// text before its ">:" line: the address is read again from the file.
+TEST(BounceExtract, RereadsCutAddressesFromTheFile) {
+  const std::string report = "<a@x>:\nr\n\n<" + std::string(5000, 'z') + "@x>:\nr\n\n<" +
+                             std::string(3000, 'q') + ">:\nno at sign\n\n<b@y>:\nr\n\n";
+  UniqueFile in = temporary_file(report);
+  UniqueFile out = temporary_file("");
+  BounceScan scan;
+  scan.reread_fd = fileno(in.get());
+  const std::string_view whole = report;
+  for (std::size_t pos = 0; pos < whole.size(); pos += 100) {
+    ASSERT_EQ(scan_bounce_chunk(scan, whole.substr(pos, 100), out.get()), ExtractResult::done);
+    EXPECT_EQ(scan.carried.size(), 0u);
+  }
+  EXPECT_EQ(read_back(out.get()), reference_extract(report));
+  EXPECT_EQ(read_back(out.get()), "a@x\r\n" + std::string(5000, 'z') + "@x\r\nb@y\r\n");
+}
+
 TEST(BounceExtract, ReportsAReadError) {
   // A stream that yields one record, then fails.
   struct Source {
