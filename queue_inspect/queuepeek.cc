@@ -1,5 +1,6 @@
 // queuepeek: command line, queue path resolution, opening, the tallies' read loop and exit status.
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -130,6 +131,20 @@ bool same_regular_file(const char* path, std::FILE* file) {
          path_status.st_ino == file_status.st_ino;
 }
 
+/// Empties OUTPUT after a failure and closes it: part of the addresses must not pass for all
+/// of them. What is still buffered is dropped, not written.
+void discard_output(UniqueFile& output) {
+  __fpurge(output.get());
+  static_cast<void>(ftruncate(fileno(output.get()), 0));
+  output.reset();
+}
+
+int write_failure(UniqueFile& output, const char* output_path) {
+  if (output) discard_output(output);
+  std::printf("write file error:%s", output_path);
+  return finish(k_exit_failure);
+}
+
 /// "-D": writes the addresses of the report at queue_path to `output_path`.
 int run_extraction(const char* output_path) {
   UniqueFile report = open_queue_file();
@@ -160,16 +175,17 @@ int run_extraction(const char* output_path) {
     // Without memory the report cannot be read: it counts as a read failure.
     case ExtractResult::read_error:
     case ExtractResult::out_of_memory:
+      discard_output(output);
       return read_failure(queue_path);
     case ExtractResult::write_error:
-      std::printf("write file error:%s", output_path);
-      return finish(k_exit_failure);
+      return write_failure(output, output_path);
   }
-  if (std::fclose(report.release()) != 0) return read_failure(queue_path);
-  if (std::fflush(output.get()) != 0 || std::fclose(output.release()) != 0) {
-    std::printf("write file error:%s", output_path);
-    return finish(k_exit_failure);
+  if (std::fclose(report.release()) != 0) {
+    discard_output(output);
+    return read_failure(queue_path);
   }
+  if (std::fflush(output.get()) != 0) return write_failure(output, output_path);
+  if (std::fclose(output.release()) != 0) return write_failure(output, output_path);
   return finish(k_exit_success);
 }
 

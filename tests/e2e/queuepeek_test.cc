@@ -283,6 +283,20 @@ TEST(QueuepeekExtraction, OutputFailures) {
   EXPECT_EQ(test_support::read_file(report), "<a@x>:\nr\n\n");
 }
 
+// A write that fails part-way (here at a file size limit of 4 KiB, with about 30 KiB to write)
+// leaves OUTPUT empty rather than holding part of the list.
+TEST(QueuepeekExtraction, FailedOutputIsLeftEmpty) {
+  TempDir dir;
+  std::string records;
+  for (int i = 0; i < 2000; ++i) records += "<user" + std::to_string(i) + "@x.test>:\nr\n\n";
+  const std::string report = dir.write("report", records);
+  const std::string output = dir.file("addresses");
+  RunOptions options;
+  options.file_size_limit = 4096;
+  expect_run(queuepeek({"-D", report, output}, options), 1, "write file error:" + output);
+  EXPECT_EQ(test_support::read_file(output), "");
+}
+
 TEST(QueuepeekFailures, ReadErrorsGiveNoAnswer) {
   // Reading /proc/self/mem from offset 0 fails with EIO: the first page is never mapped.
   TempDir dir;
@@ -460,6 +474,15 @@ TEST(QueuepeekQueueDirectories, RelativeNamesResolveIntoTheQueue) {
     EXPECT_EQ(test_support::read_file(dir.file("out")), "a@x\r\nb@y\r\n");
     // -S keeps the whole name: "12/" stays part of the path.
     expect_run(queuepeek({"-S", name}), 1, "open file error:/var/qmail/queue/remote/" + name);
+    // "/var/qmail/queue/remote/" has 24 characters: a name of 230 makes the longest path that
+    // fits, 231 one too long, refused although the file is there.
+    const std::string longest = name + std::string(230 - name.size(), 'l');
+    const std::string too_long = longest + "m";
+    ASSERT_NO_FATAL_FAILURE(tree.write("/var/qmail/queue/remote/" + longest, "Da@x\0"s));
+    ASSERT_NO_FATAL_FAILURE(tree.write("/var/qmail/queue/remote/" + too_long, "Da@x\0"s));
+    expect_run(queuepeek({"-S", longest}), 0, "1:1:1");
+    expect_run(queuepeek({"-S", too_long}), 1,
+               "open file error:/var/qmail/queue/remote/" + too_long);
   }
   EXPECT_FALSE(exists("/var/qmail/queue/remote/12/" + name));
   EXPECT_FALSE(exists("/var/qmail/queue/bounce/" + name));

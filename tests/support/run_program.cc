@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -133,6 +134,12 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
     place(out_copy, 1);
     place(err_fd, 2);
     signal(SIGPIPE, SIG_DFL);
+    if (options.file_size_limit >= 0) {
+      const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                         static_cast<rlim_t>(options.file_size_limit)};
+      signal(SIGXFSZ, SIG_IGN);
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
+    }
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     execve(exec_path.c_str(), argv.data(), envp.data());
     _exit(127);
