@@ -1,8 +1,12 @@
 // pathprobe end to end: both answers with their inverted statuses, and the unusual paths.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -75,6 +79,26 @@ TEST(Pathprobe, UnreadablePathsDoNotExist) {
   expect_run(unsearchable, 0, k_not_exist);
   expect_run(readable, 1, k_exist);
   expect_run(unreadable, 0, k_not_exist);
+}
+
+// A file under a write lease opens once the lease is broken: it exists, and the probe neither
+// waits for the break nor answers otherwise.
+TEST(Pathprobe, FileUnderALeaseExists) {
+  TempDir dir;
+  const std::string file = dir.write("leased", "x");
+  const int fd = open(file.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  // The lease holder is told of the break by SIGIO, whose default would end the test.
+  void (*previous)(int) = signal(SIGIO, SIG_IGN);
+  if (fcntl(fd, F_SETLEASE, F_WRLCK) != 0) {
+    signal(SIGIO, previous);
+    close(fd);
+    GTEST_SKIP() << "cannot take a write lease here: " << std::strerror(errno);
+  }
+  expect_run(pathprobe({file}), 1, k_exist);
+  fcntl(fd, F_SETLEASE, F_UNLCK);
+  close(fd);
+  signal(SIGIO, previous);
 }
 
 TEST(Pathprobe, LostAnswerIsNeitherStatus) {
