@@ -24,6 +24,7 @@ constexpr const char* k_text_domain = "quillworks";
 constexpr const char* k_command_name = "runnel";
 constexpr const char* k_package = "Kestrel quillworks";
 constexpr const char* k_version = QUILLWORKS_VERSION;
+constexpr const char* k_authors = "the Kestrel quillworks developers";
 
 // Process-wide state.
 const char* program_name;          // argv[0], for the usage lines
@@ -152,6 +153,69 @@ void copy_input(const FormatSwitches* switches, FormatState& state) {
   if (result == CopyResult::write_error) die_write_error(cause);
 }
 
+/// Parses the options into `switches`, acting on --help and --version at once, as they come.
+/// Returns how many formatting options were given (-u is not one); exits on a bad option.
+int parse_options(int argc, char** argv, FormatSwitches& switches) {
+  int formatting_options = 0;
+  for (int c; (c = getopt_long(argc, argv, "benstuvAET", k_long_options, nullptr)) != -1;) {
+    switch (c) {
+      case 'b': switches.number_lines = switches.number_nonblank = true; break;
+      case 'e': switches.show_ends = switches.show_nonprinting = true; break;
+      case 'n': switches.number_lines = true; break;
+      case 's': switches.squeeze_blank = true; break;
+      case 't': switches.show_tabs = switches.show_nonprinting = true; break;
+      case 'u': continue;  // accepted and ignored: output is never held back anyway
+      case 'v': switches.show_nonprinting = true; break;
+      case 'A': switches.show_nonprinting = switches.show_ends = switches.show_tabs = true; break;
+      case 'E': switches.show_ends = true; break;
+      case 'T': switches.show_tabs = true; break;
+      case k_option_help: print_usage(k_exit_success);
+      case k_option_version:
+        print_version_block(stdout, k_command_name, k_package, k_version, k_authors);
+        finish_stdout(k_exit_failure);
+        std::exit(k_exit_success);
+      default: print_usage(k_exit_failure);
+    }
+    ++formatting_options;
+  }
+  return formatting_options;
+}
+
+/// One pass of the file loop: opens input_name (standard input for "-"), checks that it is not
+/// the output file, copies it plainly or with `format`, and closes it. Failures are reported and
+/// remembered in exit_failed; `output_status` is standard output's, checked when `check_same_file`.
+void copy_operand(const FormatSwitches* format, FormatState& format_state,
+                  const struct stat& output_status, bool check_same_file, bool& stdin_used) {
+  UniqueFd operand;
+  const bool reading_stdin = std::strcmp(input_name, "-") == 0;
+  if (reading_stdin) {
+    input_fd = STDIN_FILENO;
+    stdin_used = true;
+  } else {
+    operand = UniqueFd(open(input_name, O_RDONLY | O_CLOEXEC));
+    if (!operand) {
+      report_operand_failure(errno);
+      return;
+    }
+    input_fd = operand.get();
+  }
+
+  struct stat input_status;
+  if (fstat(input_fd, &input_status) != 0) {
+    report_operand_failure(errno);
+  } else if (check_same_file && input_status.st_dev == output_status.st_dev &&
+             input_status.st_ino == output_status.st_ino && !reading_stdin) {
+    // A named operand that is the output file would feed the output back into itself.
+    // Standard input that is the output file is let through, as callers may rely on.
+    error(0, 0, translate("%s: input file is output file"), input_name);
+    exit_failed = true;
+  } else {
+    copy_input(format, format_state);
+  }
+
+  if (operand && operand.close() != 0) report_operand_failure(errno);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -161,29 +225,7 @@ int main(int argc, char** argv) {
   textdomain(k_text_domain);
 
   FormatSwitches switches;
-  int formatting_options = 0;
-  for (int c; (c = getopt_long(argc, argv, "benstuvAET", k_long_options, nullptr)) != -1;) {
-    switch (c) {
-      case 'b': switches.number_lines = switches.number_nonblank = true; break;
-      case 'e': switches.show_ends = switches.show_nonprinting = true; break;
-      case 'n': switches.number_lines = true; break;
-      case 's': switches.squeeze_blank = true; break;
-      case 't': switches.show_tabs = switches.show_nonprinting = true; break;
-      case 'u': continue;  // accepted for compatibility; output is never held back anyway
-      case 'v': switches.show_nonprinting = true; break;
-      case 'A': switches.show_nonprinting = switches.show_ends = switches.show_tabs = true; break;
-      case 'E': switches.show_ends = true; break;
-      case 'T': switches.show_tabs = true; break;
-      case k_option_help: print_usage(k_exit_success);
-      case k_option_version:
-        print_version_block(stdout, k_command_name, k_package, k_version,
-                            "the Kestrel quillworks developers");
-        finish_stdout(k_exit_failure);
-        return k_exit_success;
-      default: print_usage(k_exit_failure);
-    }
-    ++formatting_options;
-  }
+  const int formatting_options = parse_options(argc, argv, switches);
 
   output_fd = STDOUT_FILENO;
   struct stat output_status;
@@ -192,40 +234,14 @@ int main(int argc, char** argv) {
   // Only a regular file can be read back as an operand while being written.
   const bool check_same_file = S_ISREG(output_status.st_mode);
 
+  // With no operands, one pass over "-"; numbering and squeezing run on across operands.
   FormatState format_state;
   const FormatSwitches* format = formatting_options > 0 ? &switches : nullptr;
   bool stdin_used = false;
   int index = optind;
   do {
     if (index < argc) input_name = argv[index];
-    UniqueFd operand;
-    const bool reading_stdin = std::strcmp(input_name, "-") == 0;
-    if (reading_stdin) {
-      input_fd = STDIN_FILENO;
-      stdin_used = true;
-    } else {
-      operand = UniqueFd(open(input_name, O_RDONLY | O_CLOEXEC));
-      if (!operand) {
-        report_operand_failure(errno);
-        continue;
-      }
-      input_fd = operand.get();
-    }
-
-    struct stat input_status;
-    if (fstat(input_fd, &input_status) != 0) {
-      report_operand_failure(errno);
-    } else if (check_same_file && input_status.st_dev == output_status.st_dev &&
-               input_status.st_ino == output_status.st_ino && !reading_stdin) {
-      // Standard input that is the output file is let through: that is how "runnel >> f < f"
-      // has always behaved. A named operand would feed the output back into itself.
-      error(0, 0, translate("%s: input file is output file"), input_name);
-      exit_failed = true;
-    } else {
-      copy_input(format, format_state);
-    }
-
-    if (operand && operand.close() != 0) report_operand_failure(errno);
+    copy_operand(format, format_state, output_status, check_same_file, stdin_used);
   } while (++index < argc);
 
   if (stdin_used && close(STDIN_FILENO) != 0) error(k_exit_failure, errno, "-");
