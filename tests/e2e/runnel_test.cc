@@ -303,10 +303,10 @@ TEST(Runnel, ClosedStandardInput) {
 
 TEST(Runnel, DiagnosticsNameTheProgramAsInvoked) {
   RunOptions options;
-  options.argv0 = "/opt/tools/cat-like";
+  options.argv0 = "/opt/tools/copier";
   options.args = {"/nonexistent/x"};
   RunResult r = test_support::run_program(RUNNEL_PATH, options);
-  expect_run(r, 1, "", "/opt/tools/cat-like: /nonexistent/x: No such file or directory\n");
+  expect_run(r, 1, "", "/opt/tools/copier: /nonexistent/x: No such file or directory\n");
 }
 
 TEST(Runnel, ExamplesRoundTrip) {
