@@ -1,10 +1,11 @@
 # Thin wrapper over CMake presets: the everyday commands in one word each.
-.PHONY: all build demo check check-asan bench install clean
+.PHONY: all build demo check check-asan fuzz bench install clean
 
 CMAKE ?= cmake
 CTEST ?= ctest
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
+FUZZ_SECONDS ?= 60
 
 all: build
 
@@ -25,6 +26,12 @@ check-asan:
 	$(CMAKE) --preset asan >/dev/null
 	$(CMAKE) --build --preset asan -j $(JOBS)
 	$(CTEST) --preset asan -j $(JOBS)
+
+# Runs each libFuzzer target of the engines for FUZZ_SECONDS (clang 14).
+fuzz:
+	$(CMAKE) --preset fuzz -DFUZZ_SECONDS=$(FUZZ_SECONDS) >/dev/null
+	$(CMAKE) --build --preset fuzz -j $(JOBS)
+	$(CTEST) --preset fuzz -j $(JOBS)
 
 bench:
 	sh bench/run.sh

@@ -13,10 +13,22 @@ if(ENABLE_SANITIZERS)
   target_link_options(project_settings INTERFACE -fsanitize=address,undefined)
 endif()
 
+# Coverage-guided fuzzing of the engines; needs clang (preset "fuzz").
+option(ENABLE_FUZZING "Build the libFuzzer targets (clang)" OFF)
+if(ENABLE_FUZZING)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "ENABLE_FUZZING needs clang; use the preset \"fuzz\"")
+  endif()
+  target_compile_options(project_settings INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+    -fno-sanitize-recover=undefined)
+  target_link_options(project_settings INTERFACE -fsanitize=address,undefined)
+endif()
+
 add_library(project_warnings INTERFACE)
 target_compile_options(project_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wcast-align -Wnull-dereference -Wformat=2
-  -Wlogical-op -Wextra-semi -Wnon-virtual-dtor -Woverloaded-virtual)
+  $<$<CXX_COMPILER_ID:GNU>:-Wlogical-op> -Wextra-semi -Wnon-virtual-dtor -Woverloaded-virtual)
 
 # Settings for program and core code (not tests): no exceptions, and a program's
 # only shared library is the C library.
