@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -51,14 +52,111 @@ bool has_name(const std::vector<std::string>& env, const std::string& name) {
 
 }  // namespace
 
+void OutputDigest::mix(unsigned long long word) {
+  m_hash ^= word;
+  m_hash *= 1099511628211ULL;
+}
+
+void OutputDigest::add(const char* bytes, std::size_t length) {
+  m_total += length;
+  while (length > 0 && m_partial_size > 0) {
+    m_partial[m_partial_size++] = static_cast<unsigned char>(*bytes++);
+    --length;
+    if (m_partial_size == sizeof m_partial) {
+      unsigned long long word;
+      std::memcpy(&word, m_partial, sizeof word);
+      mix(word);
+      m_partial_size = 0;
+    }
+  }
+  for (; length >= 8; bytes += 8, length -= 8) {
+    unsigned long long word;
+    std::memcpy(&word, bytes, sizeof word);
+    mix(word);
+  }
+  std::memcpy(m_partial + m_partial_size, bytes, length);
+  m_partial_size += length;
+}
+
+void OutputDigest::add_repeated(const std::string& pattern, unsigned long long count) {
+  if (pattern.empty()) return;
+  const unsigned long long per_block = 65536 / pattern.size() + 1;
+  std::string block;
+  for (unsigned long long i = 0; i < per_block; ++i) block += pattern;
+  for (; count >= per_block; count -= per_block) add(block);
+  for (; count > 0; --count) add(pattern);
+}
+
+unsigned long long OutputDigest::value() const {
+  OutputDigest copy = *this;
+  if (copy.m_partial_size > 0) {
+    unsigned char word_bytes[8] = {};
+    std::memcpy(word_bytes, copy.m_partial, copy.m_partial_size);
+    unsigned long long word;
+    std::memcpy(&word, word_bytes, sizeof word);
+    copy.mix(word);
+  }
+  copy.mix(copy.m_total);
+  return copy.m_hash;
+}
+
+const std::vector<std::string>& test_wrapper() {
+  static const std::vector<std::string> words = [] {
+    std::vector<std::string> split;
+    const char* text = std::getenv("QUILLWORKS_TEST_WRAPPER");
+    if (text && *text && *text != '/') {
+      // The wrapper's program is looked up in PATH once, here: the child calls execve.
+      std::string name(text, std::strcspn(text, " "));
+      std::string rest(text + name.size());
+      const char* search = std::getenv("PATH");
+      std::stringstream dirs(search ? search : "/usr/bin:/bin");
+      for (std::string dir; std::getline(dirs, dir, ':');) {
+        if (access((dir + "/" + name).c_str(), X_OK) == 0) {
+          static std::string resolved;
+          resolved = dir + "/" + name + rest;
+          text = resolved.c_str();
+          break;
+        }
+      }
+    }
+    std::string word;
+    for (const char* p = text ? text : ""; ; ++p) {
+      if (*p == ' ' || *p == '\0') {
+        if (!word.empty()) split.push_back(word);
+        word.clear();
+        if (*p == '\0') break;
+      } else {
+        word += *p;
+      }
+    }
+    return split;
+  }();
+  return words;
+}
+
 RunResult run_program(const std::string& path, const RunOptions& options) {
   std::vector<std::string> words = options.wrapper;
-  words.push_back(path);
+  words.insert(words.end(), test_wrapper().begin(), test_wrapper().end());
   std::vector<std::string> argv_strings;
   argv_strings.push_back(options.argv0.empty() ? path : options.argv0);
   for (const std::string& arg : options.args) argv_strings.push_back(arg);
 
+  // A test wrapper starts the program under the name it is given. For a bare argv[0], that
+  // name is a link in a directory of its own put first in PATH, so the program still sees it.
+  std::optional<TempDir> name_dir;
+  std::string search_path;
+  if (!test_wrapper().empty() && options.wrapper.empty() && !options.argv0.empty() &&
+      options.argv0.find('/') == std::string::npos) {
+    name_dir.emplace();
+    if (symlink(path.c_str(), name_dir->file(options.argv0).c_str()) != 0) fail("symlink");
+    words.push_back(options.argv0);
+    search_path = "PATH=" + name_dir->path() + ":/usr/sbin:/usr/bin:/sbin:/bin";
+  } else {
+    words.push_back(path);
+  }
+
   std::vector<std::string> env = options.env;
+  if (!search_path.empty()) env.push_back(search_path);
   if (!has_name(env, "LC_ALL")) env.push_back("LC_ALL=C");
   if (!has_name(env, "PATH")) env.push_back("PATH=/usr/sbin:/usr/bin:/sbin:/bin");
   if (const char* asan = std::getenv("ASAN_OPTIONS"); asan && !has_name(env, "ASAN_OPTIONS"))
@@ -69,7 +167,7 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
   // Everything the child needs is prepared before fork: it only calls async-signal-safe functions.
   std::vector<char*> argv;
   std::string exec_path = words.front();
-  if (options.wrapper.empty()) {
+  if (words.size() == 1) {
     for (std::string& s : argv_strings) argv.push_back(s.data());
   } else {
     for (std::string& s : words) argv.push_back(s.data());
@@ -84,7 +182,9 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
   int out_pipe[2] = {-1, -1};
   int err_pipe[2];
   if (options.stdin_mode == StdinMode::data && pipe2(in_pipe, O_CLOEXEC) != 0) fail("pipe");
-  if (options.stdout_mode == StdoutMode::capture && pipe2(out_pipe, O_CLOEXEC) != 0) fail("pipe");
+  const bool out_piped =
+      options.stdout_mode == StdoutMode::capture || options.stdout_mode == StdoutMode::digest;
+  if (out_piped && pipe2(out_pipe, O_CLOEXEC) != 0) fail("pipe");
   if (pipe2(err_pipe, O_CLOEXEC) != 0) fail("pipe");
 
   int in_fd = -1;
@@ -111,7 +211,8 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
   }
   int out_fd = -1;
   switch (options.stdout_mode) {
-    case StdoutMode::capture: out_fd = out_pipe[1]; break;
+    case StdoutMode::capture:
+    case StdoutMode::digest: out_fd = out_pipe[1]; break;
     case StdoutMode::closed: break;
     case StdoutMode::dev_full: out_fd = open("/dev/full", O_WRONLY | O_CLOEXEC); break;
     case StdoutMode::file:
@@ -149,10 +250,11 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
   if (options.stdin_mode == StdinMode::data) close(in_pipe[0]);
   if (options.stdin_mode == StdinMode::file || options.stdin_mode == StdinMode::terminal)
     close(in_fd);
-  if (options.stdout_mode == StdoutMode::capture) close(out_pipe[1]);
+  if (out_piped) close(out_pipe[1]);
   else if (out_fd >= 0) close(out_fd);
 
   RunResult result;
+  OutputDigest digest;
   std::size_t written = 0;
   int feed = in_pipe[1];
   if (feed >= 0) {
@@ -187,9 +289,12 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
         }
         continue;
       }
-      char buffer[65536];
+      static char buffer[1 << 20];
       ssize_t r = read(fds[i].fd, buffer, sizeof buffer);
-      if (r > 0) {
+      if (r > 0 && fds[i].fd == out_read && options.stdout_mode == StdoutMode::digest) {
+        digest.add(buffer, static_cast<std::size_t>(r));
+        result.out_size += static_cast<unsigned long long>(r);
+      } else if (r > 0) {
         (fds[i].fd == out_read ? result.out : result.err).append(buffer, static_cast<std::size_t>(r));
       } else if (r == 0 || (errno != EINTR && errno != EAGAIN)) {
         close(fds[i].fd);
@@ -199,8 +304,11 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
   }
 
   int wstatus = 0;
-  while (waitpid(pid, &wstatus, 0) < 0)
-    if (errno != EINTR) fail("waitpid");
+  rusage usage{};
+  while (wait4(pid, &wstatus, 0, &usage) < 0)
+    if (errno != EINTR) fail("wait4");
+  result.out_digest = digest.value();
+  result.peak_rss_kib = usage.ru_maxrss;
   if (terminal_master >= 0) close(terminal_master);
   if (WIFEXITED(wstatus)) {
     result.exited = true;

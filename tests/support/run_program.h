@@ -1,6 +1,7 @@
 // Runs a built program in a child process and captures what it says: shared by the end-to-end tests.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@ enum class StdoutMode {
   closed,     ///< descriptor 1 is closed before exec
   dev_full,   ///< /dev/full: every write fails with ENOSPC
   file,       ///< RunOptions::stdout_path, opened for appending
+  /// A pipe whose bytes are counted and hashed but not kept (RunResult::out_size and
+  /// out_digest), for outputs too large to hold.
+  digest,
 };
 
 /// Where the child's standard input comes from.
@@ -49,7 +53,36 @@ struct RunResult {
   int signal = 0;       ///< terminating signal otherwise
   std::string out;
   std::string err;
+  unsigned long long out_size = 0;    ///< bytes written to standard output (digest mode)
+  unsigned long long out_digest = 0;  ///< OutputDigest of those bytes (digest mode)
+  long peak_rss_kib = 0;              ///< the child's peak resident memory
 };
+
+/// An order-sensitive 64-bit hash of a byte stream fed in pieces of any sizes (FNV-1a over
+/// 8-byte words, so that gigabytes hash quickly); what StdoutMode::digest computes.
+class OutputDigest {
+ public:
+  void add(const char* bytes, std::size_t length);
+  void add(const std::string& bytes) { add(bytes.data(), bytes.size()); }
+  /// Adds `count` copies of `pattern`.
+  void add_repeated(const std::string& pattern, unsigned long long count);
+  /// The hash of everything added, the last partial word padded with zero bytes.
+  unsigned long long value() const;
+
+ private:
+  unsigned long long m_hash = 14695981039346656037ULL;
+  unsigned char m_partial[8] = {};
+  std::size_t m_partial_size = 0;
+  unsigned long long m_total = 0;
+  void mix(unsigned long long word);
+};
+
+/// Words placed in front of every program the tests run, taken from the environment variable
+/// QUILLWORKS_TEST_WRAPPER (split at spaces), e.g. "valgrind --error-exitcode=99"; empty when it
+/// is not set.
+const std::vector<std::string>& test_wrapper();
+/// True when the tests run their programs under a wrapper (their memory and speed then differ).
+inline bool running_under_wrapper() { return !test_wrapper().empty(); }
 
 /// Runs `path` as described by `options` and waits for it. Throws std::runtime_error when the
 /// child cannot be started.
