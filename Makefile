@@ -1,5 +1,5 @@
 # Thin wrapper over CMake presets: the everyday commands in one word each.
-.PHONY: all build demo check check-asan fuzz bench install clean
+.PHONY: all build demo check check-asan check-32 fuzz bench install clean
 
 CMAKE ?= cmake
 CTEST ?= ctest
@@ -26,6 +26,12 @@ check-asan:
 	$(CMAKE) --preset asan >/dev/null
 	$(CMAKE) --build --preset asan -j $(JOBS)
 	$(CTEST) --preset asan -j $(JOBS)
+
+# The same tests with every program and test built as 32-bit x86 code (g++-multilib).
+check-32:
+	$(CMAKE) --preset ci32 >/dev/null
+	$(CMAKE) --build --preset ci32 -j $(JOBS)
+	$(CTEST) --preset ci32 -j $(JOBS)
 
 # Runs each libFuzzer target of the engines for FUZZ_SECONDS (clang 14).
 fuzz:
