@@ -1,5 +1,5 @@
 # Thin wrapper over CMake presets: the everyday commands in one word each.
-.PHONY: all build demo check check-asan check-32 fuzz bench install clean
+.PHONY: all build demo check check-asan check-32 memcheck fuzz bench install clean
 
 CMAKE ?= cmake
 CTEST ?= ctest
@@ -32,6 +32,10 @@ check-32:
 	$(CMAKE) --preset ci32 >/dev/null
 	$(CMAKE) --build --preset ci32 -j $(JOBS)
 	$(CTEST) --preset ci32 -j $(JOBS)
+
+# The end-to-end tests with every program run under valgrind's memcheck.
+memcheck: build
+	sh tests/memcheck.sh build/ci/tests/e2e_tests
 
 # Runs each libFuzzer target of the engines for FUZZ_SECONDS (clang 14).
 fuzz:

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -135,8 +136,17 @@ const std::vector<std::string>& test_wrapper() {
 }
 
 RunResult run_program(const std::string& path, const RunOptions& options) {
+  // A test wrapper cannot pass on a closed standard descriptor (it opens files of its own,
+  // which take the free number) nor an argv[0] that is a path; such runs go without it.
+  static const std::vector<std::string> no_wrapper;
+  const bool wrapper_unfit = options.stdin_mode == StdinMode::closed ||
+                             options.stdout_mode == StdoutMode::closed ||
+                             options.argv0.find('/') != std::string::npos;
+  const std::vector<std::string>& outer = wrapper_unfit ? no_wrapper : test_wrapper();
+  if (wrapper_unfit && !test_wrapper().empty())
+    std::fprintf(stderr, "note: %s runs without the test wrapper\n", path.c_str());
   std::vector<std::string> words = options.wrapper;
-  words.insert(words.end(), test_wrapper().begin(), test_wrapper().end());
+  words.insert(words.end(), outer.begin(), outer.end());
   std::vector<std::string> argv_strings;
   argv_strings.push_back(options.argv0.empty() ? path : options.argv0);
   for (const std::string& arg : options.args) argv_strings.push_back(arg);
@@ -145,7 +155,7 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
   // name is a link in a directory of its own put first in PATH, so the program still sees it.
   std::optional<TempDir> name_dir;
   std::string search_path;
-  if (!test_wrapper().empty() && options.wrapper.empty() && !options.argv0.empty() &&
+  if (!outer.empty() && options.wrapper.empty() && !options.argv0.empty() &&
       options.argv0.find('/') == std::string::npos) {
     name_dir.emplace();
     if (symlink(path.c_str(), name_dir->file(options.argv0).c_str()) != 0) fail("symlink");

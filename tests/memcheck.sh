@@ -1,0 +1,23 @@
+#!/bin/sh
+# Runs end-to-end test programs with every program they start under valgrind's memcheck, and
+# fails on a failing test or on any error memcheck reports (invalid reads and writes, use of
+# uninitialised bytes, bad frees, definite leaks).
+# Usage: memcheck.sh TEST_PROGRAM...
+set -u
+logs=$(mktemp -d "${TMPDIR:-/tmp}/memcheck.XXXXXX")
+chmod 1777 "$logs"  # runs under setpriv write their logs too
+status=0
+for tests in "$@"; do
+  QUILLWORKS_TEST_WRAPPER="valgrind --quiet --error-exitcode=99 --leak-check=full \
+--errors-for-leak-kinds=definite --log-file=$logs/%p.log" "$tests" --gtest_brief=1 || status=1
+done
+runs=$(find "$logs" -name '*.log' | wc -l)
+dirty=$(find "$logs" -name '*.log' -size +0 | wc -l)
+echo "memcheck: $runs program runs under valgrind, $dirty with errors"
+for log in $(find "$logs" -name '*.log' -size +0); do
+  echo "== $log"
+  cat "$log"
+  status=1
+done
+rm -rf "$logs"
+exit $status
