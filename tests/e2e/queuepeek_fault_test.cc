@@ -202,6 +202,8 @@ TEST_F(QueuepeekFaults, FailuresGiveTheirMessageAndStatus) {
        on_path(m_output).failing("fwrite", "ENOSPC", 20000), output_write, Output::empty},
       {"-D, ENOSPC on the last flush", extract, on_path(m_output).failing("fflush", "ENOSPC"),
        output_write, Output::empty},
+      {"-D, ENOSPC on closing OUTPUT", extract, on_path(m_output).failing("fclose", "ENOSPC"),
+       output_write, Output::empty},
       // The answer is lost: only the status can tell.
       {"-S, the answer cannot be flushed", tally_list, on_fd(1).failing("fflush", "ENOSPC"), "",
        Output::none},
