@@ -185,7 +185,12 @@ int run_extraction(const char* output_path) {
     return read_failure(queue_path);
   }
   if (std::fflush(output.get()) != 0) return write_failure(output, output_path);
-  if (std::fclose(output.release()) != 0) return write_failure(output, output_path);
+  // Closing can still fail (NFS and disk quotas report late write-backs there), and then the
+  // stream is gone: a second descriptor lets OUTPUT be emptied after that failure too.
+  const int kept = dup(fileno(output.get()));
+  const bool closed = std::fclose(output.release()) == 0;
+  if (!closed && kept >= 0) static_cast<void>(ftruncate(kept, 0));
+  if ((kept >= 0 && close(kept) != 0) || !closed) return write_failure(output, output_path);
   return finish(k_exit_success);
 }
 

@@ -1,0 +1,86 @@
+// Environment for the fault-injection library and the reading of its report.
+#include "fault_injection.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace test_support {
+
+Fault Fault::failing(const std::string& failing_call, const std::string& errno_name, int first,
+                     int then_every) const {
+  Fault fault = *this;
+  fault.call = failing_call;
+  fault.error = errno_name;
+  fault.nth = first;
+  fault.every = then_every;
+  return fault;
+}
+
+Fault Fault::reads_at_most(int bytes) const {
+  Fault fault = *this;
+  fault.read_max = bytes;
+  return fault;
+}
+
+Fault Fault::writes_at_most(int bytes) const {
+  Fault fault = *this;
+  fault.write_max = bytes;
+  return fault;
+}
+
+Fault on_fd(int fd) {
+  Fault fault;
+  fault.fd = fd;
+  return fault;
+}
+
+Fault on_path(const std::string& path) {
+  Fault fault;
+  fault.path = path;
+  return fault;
+}
+
+std::string outcome(const Fault& fault) { return fault.error == "0" ? "zero" : fault.error; }
+
+std::string describe(const Fault& fault) {
+  std::ostringstream text;
+  text << "call=" << (fault.call.empty() ? "-" : fault.call) << " fd=" << fault.fd
+       << " path=" << (fault.path.empty() ? "-" : fault.path) << " nth=" << fault.nth
+       << " every=" << fault.every << " errno=" << fault.error << " read_max=" << fault.read_max
+       << " write_max=" << fault.write_max;
+  return text.str();
+}
+
+std::vector<std::string> fault_environment(const Fault& fault, const std::string& report_path) {
+  std::vector<std::string> env = {"LD_PRELOAD=" FAULT_INJECT_PATH, "FAULT_REPORT=" + report_path};
+  if (!fault.call.empty()) {
+    env.push_back("FAULT_CALL=" + fault.call);
+    env.push_back("FAULT_NTH=" + std::to_string(fault.nth));
+    env.push_back("FAULT_EVERY=" + std::to_string(fault.every));
+    env.push_back("FAULT_ERRNO=" + fault.error);
+  }
+  if (fault.fd >= 0) env.push_back("FAULT_FD=" + std::to_string(fault.fd));
+  if (!fault.path.empty()) env.push_back("FAULT_PATH=" + fault.path);
+  if (fault.read_max > 0) env.push_back("FAULT_READ_MAX=" + std::to_string(fault.read_max));
+  if (fault.write_max > 0) env.push_back("FAULT_WRITE_MAX=" + std::to_string(fault.write_max));
+  std::string asan = "ASAN_OPTIONS=verify_asan_link_order=0";
+  if (const char* inherited = std::getenv("ASAN_OPTIONS"); inherited && *inherited)
+    asan += std::string(":") + inherited;
+  env.push_back(asan);
+  return env;
+}
+
+std::vector<Intervention> read_interventions(const std::string& report_path) {
+  std::vector<Intervention> interventions;
+  std::ifstream report(report_path);
+  for (std::string line; std::getline(report, line);) {
+    std::istringstream words(line);
+    Intervention intervention;
+    words >> intervention.call >> intervention.fd >> intervention.what;
+    interventions.push_back(intervention);
+  }
+  return interventions;
+}
+
+}  // namespace test_support
