@@ -1,5 +1,5 @@
 # Thin wrapper over CMake presets: the everyday commands in one word each.
-.PHONY: all build demo check check-asan bench install clean
+.PHONY: all build demo check check-asan bench install package clean
 
 CMAKE ?= cmake
 CTEST ?= ctest
@@ -31,6 +31,10 @@ bench:
 
 install: build
 	$(CMAKE) --install build/ci --prefix $(PREFIX)
+
+# The Debian package, build/ci/quillworks_VERSION_ARCH.deb (needs dpkg-dev for its dependencies).
+package: build
+	$(CMAKE) --build --preset ci --target package
 
 clean:
 	rm -rf build
