@@ -1,5 +1,5 @@
 # Thin wrapper over CMake presets: the everyday commands in one word each.
-.PHONY: all build demo check check-asan check-32 memcheck fuzz bench install clean
+.PHONY: all build demo check check-asan check-32 memcheck fuzz bench install package clean
 
 CMAKE ?= cmake
 CTEST ?= ctest
@@ -35,7 +35,7 @@ check-32:
 
 # The end-to-end tests with every program run under valgrind's memcheck.
 memcheck: build
-	sh tests/memcheck.sh build/ci/tests/e2e_tests
+	sh tests/memcheck.sh build/ci/tests/e2e_tests build/ci/tests/e2e_fault_tests build/ci/tests/locale_tests
 
 # Runs each libFuzzer target of the engines for FUZZ_SECONDS (clang 14).
 fuzz:
@@ -48,6 +48,10 @@ bench:
 
 install: build
 	$(CMAKE) --install build/ci --prefix $(PREFIX)
+
+# The Debian package, build/ci/quillworks_VERSION_ARCH.deb (needs dpkg-dev for its dependencies).
+package: build
+	$(CMAKE) --build --preset ci --target package
 
 clean:
 	rm -rf build

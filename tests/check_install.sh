@@ -1,0 +1,34 @@
+#!/bin/sh
+# Installs a build tree into a fresh directory and fails unless exactly the expected files are
+# there: the programs, the manual pages, the catalogues and the bash completions.
+# Arguments: cmake, the build tree.
+set -eu
+cmake=$1
+build=$2
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+"$cmake" --install "$build" --prefix "$prefix" >/dev/null
+installed=$(cd "$prefix" && find . -type f | LC_ALL=C sort)
+expected='./bin/pathprobe
+./bin/queuepeek
+./bin/runnel
+./share/bash-completion/completions/queuepeek
+./share/bash-completion/completions/runnel
+./share/locale/de/LC_MESSAGES/quillworks.mo
+./share/locale/fr/LC_MESSAGES/quillworks.mo
+./share/man/man1/pathprobe.1.gz
+./share/man/man1/queuepeek.1.gz
+./share/man/man1/runnel.1.gz'
+if [ "$installed" != "$expected" ]; then
+  echo "installed:"; echo "$installed"
+  echo "expected:"; echo "$expected"
+  exit 1
+fi
+for program in pathprobe queuepeek runnel; do
+  [ -x "$prefix/bin/$program" ] || { echo "bin/$program is not executable"; exit 1; }
+done
+# The installed pages are the pages of the source tree.
+for page in runnel queuepeek pathprobe; do
+  gzip -dc "$prefix/share/man/man1/$page.1.gz" | cmp - "$(dirname "$0")/../man/$page.1"
+done
+echo "installed as expected"
