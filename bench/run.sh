@@ -29,18 +29,18 @@ if [ ! -f "$text" ] || [ "$(stat -c %s "$text")" -ne $gib ]; then
          while (length(s) < n) s = s sprintf("%x ", int(rand() * 1e6))
          print substr(s, 1, n) } }' > "$data/text-chunk"
   while [ "$(stat -c %s "$data/text-chunk")" -lt $((64 * 1024 * 1024)) ]; do
-    cat "$data/text-chunk" "$data/text-chunk" > "$data/text-chunk2"
+    { tail -c +1 "$data/text-chunk"; tail -c +1 "$data/text-chunk"; } > "$data/text-chunk2"
     mv "$data/text-chunk2" "$data/text-chunk"
   done
   # head ends the pipeline early on purpose: no pipefail here.
-  (set +o pipefail; for _ in $(seq 20); do cat "$data/text-chunk"; done | head -c $gib > "$text")
+  (set +o pipefail; for _ in $(seq 20); do tail -c +1 "$data/text-chunk"; done | head -c $gib > "$text")
   rm -f "$data/text-chunk"
 fi
 if [ ! -f "$binary" ] || [ "$(stat -c %s "$binary")" -ne $gib ]; then
   head -c $gib /dev/urandom > "$binary"
 fi
 # Bring both into the page cache.
-cat "$text" "$binary" > /dev/null
+tail -c +1 "$text" > /dev/null; tail -c +1 "$binary" > /dev/null
 
 . bench/common.sh
 

@@ -34,7 +34,7 @@ show "$queuepeek" -S "$queue/remote/4/1130799"; printf '\n'
 show "$queuepeek" -B "$queue/bounce/1130795"; printf '\n'
 show "$queuepeek" -B "$queue/bounce/1130799"; printf '\n'
 show "$queuepeek" -D "$queue/bounce/1130799" "$addresses"
-show cat "$addresses"
+show "$runnel" -A "$addresses"
 rm -f "$addresses"
 show "$pathprobe" "$here/queue/bounce/1130795" || true
 show "$pathprobe" "$here/queue/bounce/404" || true

@@ -12,7 +12,7 @@ trap 'rm -f "$warnings"' EXIT
 status=0
 rendered=$(groff -man -Tutf8 -ww -P-cbou "$page" 2>"$warnings") || status=$?
 if [ -s "$warnings" ] || [ "$status" -ne 0 ]; then
-  cat "$warnings"
+  tail -c +1 "$warnings"
   echo "$page: groff exited with $status and the warnings above"
   exit 1
 fi

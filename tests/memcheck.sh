@@ -16,7 +16,7 @@ dirty=$(find "$logs" -name '*.log' -size +0 | wc -l)
 echo "memcheck: $runs program runs under valgrind, $dirty with errors"
 for log in $(find "$logs" -name '*.log' -size +0); do
   echo "== $log"
-  cat "$log"
+  tail -c +1 "$log"
   status=1
 done
 rm -rf "$logs"
