@@ -72,8 +72,13 @@ char stdout_buffer[256];
 
 /// Opens queue_path in "r+b": the file must exist and be writable by the caller,
 /// although nothing is written to it. Prints "open file error:" and the path on failure.
+/// Only a regular file is taken: qmail's queue files always are, and a FIFO opened for reading
+/// and writing would never reach its end, since this process would hold its writing side.
 UniqueFile open_queue_file() {
   UniqueFile file(std::fopen(queue_path, "r+b"));
+  struct stat status;
+  if (file && (fstat(fileno(file.get()), &status) != 0 || !S_ISREG(status.st_mode)))
+    file.reset();
   if (!file) {
     std::printf("open file error:%s", queue_path);
     return file;
@@ -131,6 +136,20 @@ bool same_regular_file(const char* path, std::FILE* file) {
          path_status.st_ino == file_status.st_ino;
 }
 
+/// Creates or empties OUTPUT for writing. Write-only, and a FIFO without a reader is refused
+/// (ENXIO) rather than waited for: opened for reading too, this process would be the FIFO's
+/// reader, and the list would be lost or the writes would block for ever.
+std::FILE* open_output(const char* path) {
+  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY, 0666);
+  if (fd < 0) return nullptr;
+  const int flags = fcntl(fd, F_GETFL);
+  std::FILE* file = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0
+                        ? fdopen(fd, "wb")
+                        : nullptr;
+  if (file == nullptr) close(fd);
+  return file;
+}
+
 /// Empties OUTPUT after a failure and closes it: part of the addresses must not pass for all
 /// of them. What is still buffered is dropped, not written.
 void discard_output(UniqueFile& output) {
@@ -153,7 +172,7 @@ int run_extraction(const char* output_path) {
   // Declared before the stream that uses it, so that it outlives the stream's close.
   MallocBuffer output_buffer(static_cast<char*>(std::malloc(k_output_buffer_size)));
   UniqueFile output(same_regular_file(output_path, report.get()) ? nullptr
-                                                                 : std::fopen(output_path, "w+b"));
+                                                                 : open_output(output_path));
   if (!output) {
     report.reset();
     std::printf("open file error:%s", output_path);

@@ -1,6 +1,7 @@
 // Bad input for all three programs: operands of every awkward kind and name, queue names that
 // try to leave the queue or do not fit, output that cannot take the list. Each case has its
 // message and status, and nothing around the bad input may be lost.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -181,6 +182,40 @@ TEST(BadInput, QueueNamesThatLeaveTheQueueOrDoNotFit) {
   ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0700), 0);
   expect_run(run(QUEUEPEEK_PATH, {"-S", dir.file("sub/../list")}), 0, "1:1:1");
   EXPECT_EQ(read_file(list), "Da\0"s);
+}
+
+TEST(BadInput, QueuepeekTakesOnlyRegularQueueFiles) {
+  TempDir dir;
+  // A FIFO holding a list: opened for reading and writing, it would never end.
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string output = dir.file("out");
+  for (const char* mode : {"-S", "-B"})
+    expect_run(run(QUEUEPEEK_PATH, {mode, fifo}), 1, "open file error:" + fifo);
+  expect_run(run(QUEUEPEEK_PATH, {"-D", fifo, output}), 1, "open file error:" + fifo);
+  EXPECT_NE(access(output.c_str(), F_OK), 0) << "OUTPUT created for a report never read";
+  // Devices are no queue files either.
+  expect_run(run(QUEUEPEEK_PATH, {"-S", "/dev/null"}), 1, "open file error:/dev/null");
+  expect_run(run(QUEUEPEEK_PATH, {"-B", "/dev/zero"}), 1, "open file error:/dev/zero");
+}
+
+TEST(BadInput, QueuepeekOutputThatIsAFifo) {
+  TempDir dir;
+  const std::string report = dir.write("report", "<a@x>:\nr\n\n<b@y>:\nr\n\n");
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Without a reader the list would go nowhere: refused at once rather than waited for.
+  expect_run(run(QUEUEPEEK_PATH, {"-D", report, fifo}), 1, "open file error:" + fifo);
+  // With a reader, the reader gets the list.
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  expect_run(run(QUEUEPEEK_PATH, {"-D", report, fifo}), 0, "");
+  char buffer[256];
+  const ssize_t n = read(reader, buffer, sizeof buffer);
+  close(reader);
+  ASSERT_GE(n, 0);
+  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(n)), "a@x\r\nb@y\r\n");
+  EXPECT_EQ(read_file(report), "<a@x>:\nr\n\n<b@y>:\nr\n\n");
 }
 
 TEST(BadInput, PathprobeAwkwardPaths) {

@@ -191,7 +191,7 @@ TEST_F(QueuepeekFaults, FailuresGiveTheirMessageAndStatus) {
        "open file error:" + m_list, Output::none},
       {"-D, the report cannot be opened", extract, on_path(m_report).failing("fopen"),
        "open file error:" + m_report, Output::absent},
-      {"-D, OUTPUT cannot be created", extract, on_path(m_output).failing("fopen", "ENOSPC"),
+      {"-D, OUTPUT cannot be created", extract, on_path(m_output).failing("open", "ENOSPC"),
        "open file error:" + m_output, Output::absent},
       // Writing OUTPUT.
       {"-D, ENOSPC on the first address", extract, on_path(m_output).failing("fwrite", "ENOSPC"),
