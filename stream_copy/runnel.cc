@@ -24,7 +24,6 @@ constexpr const char* k_text_domain = "quillworks";
 constexpr const char* k_command_name = "runnel";
 constexpr const char* k_package = "Kestrel quillworks";
 constexpr const char* k_version = QUILLWORKS_VERSION;
-constexpr const char* k_authors = "the Kestrel quillworks developers";
 
 // Process-wide state.
 const char* program_name;          // argv[0], for the usage lines
@@ -171,7 +170,9 @@ int parse_options(int argc, char** argv, FormatSwitches& switches) {
       case 'T': switches.show_tabs = true; break;
       case k_option_help: print_usage(k_exit_success);
       case k_option_version:
-        print_version_block(stdout, k_command_name, k_package, k_version, k_authors);
+        // TRANSLATORS: the authors, as the version block names them after "Written by".
+        print_version_block(stdout, k_command_name, k_package, k_version,
+                            translate("the Kestrel quillworks developers"));
         finish_stdout(k_exit_failure);
         std::exit(k_exit_success);
       default: print_usage(k_exit_failure);

@@ -91,12 +91,12 @@ const Texts k_german = {
     "\n"
     "Fehler bitte an <quillworks-bugs@kestrel.example> melden.\n",
     "runnel (Kestrel quillworks) 2.0e\n"
-    "Geschrieben von the Kestrel quillworks developers.\n"
+    "Geschrieben von den Entwicklern von Kestrel quillworks.\n"
     "\n"
     "Copyright (C) 2026 the Kestrel quillworks developers.\n"
     "Dies ist freie Software: Sie dürfen sie nach ihrer Lizenz kopieren, ändern\n"
     "und weitergeben. Es gibt KEINE GARANTIE, soweit das Gesetz es zulässt.\n",
-    "Weitere Informationen gibt »runnel --help«.\n",
+    "»runnel --help« liefert weitere Informationen.\n",
     "Schreibfehler",
     "Standardausgabe",
     ": Eingabedatei ist die Ausgabedatei",
@@ -126,7 +126,7 @@ const Texts k_french = {
     "\n"
     "Signalez les anomalies à <quillworks-bugs@kestrel.example>.\n",
     "runnel (Kestrel quillworks) 2.0e\n"
-    "Écrit par the Kestrel quillworks developers.\n"
+    "Écrit par les développeurs de Kestrel quillworks.\n"
     "\n"
     "Copyright (C) 2026 the Kestrel quillworks developers.\n"
     "Ce logiciel est libre" NBSP ": vous pouvez le copier, le modifier et le diffuser\n"

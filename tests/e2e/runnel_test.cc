@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -347,8 +348,11 @@ TEST(Runnel, TextsGoThroughTheCatalogue) {
   };
   const Row rows[] = {
       {{"--help"}, StdoutMode::capture, 0, pseudo(k_help), ""},
+      // The authors' name is a text of its own inside "Written by %s.".
       {{"--version"}, StdoutMode::capture, 0,
-       version_first + pseudo(k_version.substr(version_first.size())), ""},
+       version_first + "~ Written by ~ " +
+           pseudo(k_version.substr(version_first.size())).substr(std::strlen("~ Written by ")),
+       ""},
       {{"-x"}, StdoutMode::capture, 1, "", "runnel: invalid option -- 'x'\n" + pseudo(k_try)},
       {{"-n"}, StdoutMode::dev_full, 1, "", "runnel: ~ write error: No space left on device\n"},
       {{"--help"}, StdoutMode::dev_full, 1, "", "runnel: ~ write error: No space left on device\n"},
