@@ -66,6 +66,23 @@ queuepeek -D 1130795 al|alpha.txt
 queuepeek -S 0/1130795 |
 queuepeek -X |
 TABLE
+# Names with a space, typed escaped or inside quotes (bash passes the word as typed).
+touch "$work/files/my file.txt"
+for word in 'my\ f' '"my f' "'my f" 'my\ file.t'; do
+  for command in runnel "queuepeek -D 1130795"; do
+    read -r -a COMP_WORDS <<<"$command"
+    COMP_WORDS+=("$word")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    COMPREPLY=()
+    function=$(complete -p "${COMP_WORDS[0]}" | sed -n 's/.*-F \([^ ]*\) .*/\1/p')
+    "$function" "${COMP_WORDS[0]}" "$word" 2>/dev/null
+    if [[ ${#COMPREPLY[@]} -ne 1 || ${COMPREPLY[0]} != "my file.txt" ]]; then
+      echo "$command $word: expected 'my file.txt', got '${COMPREPLY[*]}'"
+      failures=$((failures + 1))
+    fi
+  done
+done
+
 # Every option of the help text, and nothing else, is offered after "-".
 offered=$(complete_line "runnel -")
 if [[ -z $from_help || $offered != "$from_help" ]]; then
