@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -38,15 +39,23 @@ const std::vector<std::string> k_awkward_names = {
     "bad-utf8-\xc3\x28", "\xff\xfe", "-not-an-option", "quote'and\"dquote", "*?[glob]",
 };
 
-// Writes to a FIFO from another thread, as a producer process would, once the program opens it.
+// Writes to a FIFO from another thread, as a producer process would, once the program opens it
+// for reading. Gives up after ten seconds without a reader, so a failing program cannot hang
+// the test.
 class FifoWriter {
  public:
   FifoWriter(std::string path, std::string bytes)
       : m_thread([path = std::move(path), bytes = std::move(bytes)] {
-          FILE* f = std::fopen(path.c_str(), "w");
-          if (f == nullptr) return;
-          std::fwrite(bytes.data(), 1, bytes.size(), f);
-          std::fclose(f);
+          int fd = -1;
+          for (int tries = 0; fd < 0 && tries < 10000; ++tries) {
+            fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+          if (fd < 0) return;
+          fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+          if (write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+            ADD_FAILURE() << "short write to the FIFO";
+          close(fd);
         }) {}
   ~FifoWriter() { m_thread.join(); }
 

@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -55,6 +56,14 @@ class InterruptingTimer {
   struct sigaction m_old;
 };
 
+// Keeps the timer's signals away from a helper thread, so they interrupt the call under test.
+void block_alarms_in_this_thread() {
+  sigset_t alarms;
+  sigemptyset(&alarms);
+  sigaddset(&alarms, SIGALRM);
+  pthread_sigmask(SIG_BLOCK, &alarms, nullptr);
+}
+
 UniqueFd memory_file(const std::string& bytes) {
   UniqueFd fd(memfd_create("fd-io-test", MFD_CLOEXEC));
   EXPECT_EQ(write_fully(fd.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
@@ -85,6 +94,7 @@ TEST(FdIo, ReadRepeatsInterruptedCalls) {
   g_alarms = 0;
   InterruptingTimer timer;
   std::thread writer([&] {
+    block_alarms_in_this_thread();
     while (g_alarms < 5) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_EQ(write(write_end.get(), "xyz", 3), 3);
   });
@@ -112,8 +122,12 @@ TEST(FdIo, WriteGoesOnAfterInterruptionsAndPartialWrites) {
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 131 % 251);
   std::string received;
   std::thread reader([&] {
+    block_alarms_in_this_thread();
     char buffer[1000];
-    for (ssize_t n; (n = read(read_end.get(), buffer, sizeof buffer)) > 0;) {
+    for (;;) {
+      const ssize_t n = read(read_end.get(), buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
       received.append(buffer, static_cast<std::size_t>(n));
       std::this_thread::sleep_for(std::chrono::microseconds(50));
     }
