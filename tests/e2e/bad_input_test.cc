@@ -227,6 +227,25 @@ TEST(BadInput, QueuepeekOutputThatIsAFifo) {
   EXPECT_EQ(read_file(report), "<a@x>:\nr\n\n<b@y>:\nr\n\n");
 }
 
+TEST(BadInput, QueuepeekOutputThatIsTheReportUnderAnotherName) {
+  TempDir dir;
+  const std::string bytes = "<a@x>:\nr\n\n";
+  const std::string report = dir.write("report", bytes);
+  const std::string symbolic = dir.file("symbolic");
+  ASSERT_EQ(symlink(report.c_str(), symbolic.c_str()), 0);
+  const std::string hard = dir.file("hard");
+  ASSERT_EQ(link(report.c_str(), hard.c_str()), 0);
+  ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0700), 0);
+  for (const std::string& output : {symbolic, hard, dir.file("sub/../report")}) {
+    SCOPED_TRACE(output);
+    expect_run(run(QUEUEPEEK_PATH, {"-D", report, output}), 1, "open file error:" + output);
+    EXPECT_EQ(read_file(report), bytes);
+  }
+  // The other way round: the report named by the link, OUTPUT by the real name.
+  expect_run(run(QUEUEPEEK_PATH, {"-D", symbolic, report}), 1, "open file error:" + report);
+  EXPECT_EQ(read_file(report), bytes);
+}
+
 TEST(BadInput, PathprobeAwkwardPaths) {
   TempDir dir;
   const std::string dangling = dir.file("dangling");
