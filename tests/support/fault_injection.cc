@@ -1,11 +1,54 @@
 // Environment for the fault-injection library and the reading of its report.
 #include "fault_injection.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 namespace test_support {
+namespace {
+
+// The library's name as LD_PRELOAD can carry it. The loader splits that list at spaces and
+// colons and expands words beginning with '$', so a build tree whose path has such bytes is
+// reached through a link in a fresh directory under /tmp, removed when the tests end.
+class PreloadName {
+ public:
+  PreloadName() : m_path(FAULT_INJECT_PATH) {
+    if (m_path.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                 "0123456789/._+-") == std::string::npos)
+      return;
+    char dir[] = "/tmp/quillworks-preload-XXXXXX";
+    if (mkdtemp(dir) == nullptr)
+      throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+    m_dir = dir;
+    m_path = m_dir + "/fault_inject.so";
+    if (symlink(FAULT_INJECT_PATH, m_path.c_str()) != 0) {
+      const int error = errno;
+      rmdir(m_dir.c_str());
+      throw std::runtime_error(std::string("symlink: ") + std::strerror(error));
+    }
+  }
+  ~PreloadName() {
+    if (m_dir.empty()) return;
+    unlink(m_path.c_str());
+    rmdir(m_dir.c_str());
+  }
+  PreloadName(const PreloadName&) = delete;
+  PreloadName& operator=(const PreloadName&) = delete;
+
+  const std::string& path() const { return m_path; }
+
+ private:
+  std::string m_path;
+  std::string m_dir;
+};
+
+}  // namespace
 
 Fault Fault::failing(const std::string& failing_call, const std::string& errno_name, int first,
                      int then_every) const {
@@ -53,7 +96,8 @@ std::string describe(const Fault& fault) {
 }
 
 std::vector<std::string> fault_environment(const Fault& fault, const std::string& report_path) {
-  std::vector<std::string> env = {"LD_PRELOAD=" FAULT_INJECT_PATH, "FAULT_REPORT=" + report_path};
+  static const PreloadName library;
+  std::vector<std::string> env = {"LD_PRELOAD=" + library.path(), "FAULT_REPORT=" + report_path};
   if (!fault.call.empty()) {
     env.push_back("FAULT_CALL=" + fault.call);
     env.push_back("FAULT_NTH=" + std::to_string(fault.nth));
