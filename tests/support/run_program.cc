@@ -364,11 +364,25 @@ std::vector<std::string> unprivileged_wrapper() {
   return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
 }
 
-void expect_run(const RunResult& r, int status, const std::string& out, const std::string& err) {
-  ASSERT_TRUE(r.exited) << "killed by signal " << r.signal;
-  EXPECT_EQ(r.status, status);
-  EXPECT_EQ(r.out, out);
-  EXPECT_EQ(r.err, err);
+void expect_run(const RunResult& r, int status, const std::string& out, const std::string& err,
+                std::source_location where) {
+  const char* file = where.file_name();
+  const int line = static_cast<int>(where.line());
+  if (!r.exited) {
+    GTEST_FAIL_AT(file, line) << "killed by signal " << r.signal << " (" << strsignal(r.signal)
+                              << ")\n  standard error: " << testing::PrintToString(r.err);
+    return;
+  }
+  if (r.status != status)
+    ADD_FAILURE_AT(file, line) << "exit status " << r.status << ", expected " << status;
+  if (r.out != out)
+    ADD_FAILURE_AT(file, line) << "standard output differs\n  actual:   "
+                               << testing::PrintToString(r.out)
+                               << "\n  expected: " << testing::PrintToString(out);
+  if (r.err != err)
+    ADD_FAILURE_AT(file, line) << "standard error differs\n  actual:   "
+                               << testing::PrintToString(r.err)
+                               << "\n  expected: " << testing::PrintToString(err);
 }
 
 }  // namespace test_support

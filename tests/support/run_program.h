@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -117,8 +118,10 @@ bool running_as_root();
 std::vector<std::string> unprivileged_wrapper();
 
 /// Checks that the run exited by itself (a crash never counts as the expected failure), then its
-/// status, standard output and standard error, byte for byte.
+/// status, standard output and standard error, byte for byte. Failures are reported at the
+/// caller's line; a crash is a fatal failure there.
 void expect_run(const RunResult& r, int status, const std::string& out,
-                const std::string& err = "");
+                const std::string& err = "",
+                std::source_location where = std::source_location::current());
 
 }  // namespace test_support
