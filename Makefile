@@ -17,21 +17,21 @@ build:
 demo: build
 	@sh examples/demo.sh build/ci
 
-# Builds with warnings as errors and runs every test.
+# Builds with warnings as errors and runs every test; lists skipped tests with their reasons.
 check: build
-	$(CTEST) --preset ci -j $(JOBS)
+	sh tests/run_ctest.sh $(CTEST) --preset ci -j $(JOBS)
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 check-asan:
 	$(CMAKE) --preset asan >/dev/null
 	$(CMAKE) --build --preset asan -j $(JOBS)
-	$(CTEST) --preset asan -j $(JOBS)
+	sh tests/run_ctest.sh $(CTEST) --preset asan -j $(JOBS)
 
 # The same tests with every program and test built as 32-bit x86 code (g++-multilib).
 check-32:
 	$(CMAKE) --preset ci32 >/dev/null
 	$(CMAKE) --build --preset ci32 -j $(JOBS)
-	$(CTEST) --preset ci32 -j $(JOBS)
+	sh tests/run_ctest.sh $(CTEST) --preset ci32 -j $(JOBS)
 
 # The end-to-end tests with every program run under valgrind's memcheck.
 memcheck: build
