@@ -49,9 +49,15 @@ bench:
 install: build
 	$(CMAKE) --install build/ci --prefix $(PREFIX)
 
-# The Debian package, build/ci/quillworks_VERSION_ARCH.deb (needs dpkg-dev for its dependencies).
-package: build
-	$(CMAKE) --build --preset ci --target package
+# The Debian package, built by dpkg-buildpackage from a copy of the working tree in
+# build/package/quillworks: build/package/quillworks_VERSION_ARCH.deb, with its .changes
+# (needs dpkg-dev, debhelper and the Build-Depends of debian/control).
+package:
+	rm -rf build/package
+	mkdir -p build/package/quillworks
+	tar -c --exclude=./build --exclude=./.git . | tar -x -C build/package/quillworks
+	cd build/package/quillworks && dpkg-buildpackage -us -uc -b -J$(JOBS)
+	@ls build/package/*.deb
 
 clean:
 	rm -rf build
