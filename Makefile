@@ -46,8 +46,13 @@ fuzz:
 bench:
 	sh bench/run.sh
 
-install: build
-	$(CMAKE) --install build/ci --prefix $(PREFIX)
+# Builds the programs for PREFIX in build/install (no tests) and installs them stripped; runnel
+# then looks for its catalogues under PREFIX.
+install:
+	$(CMAKE) -S . -B build/install -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+	  -DCMAKE_INSTALL_PREFIX="$(PREFIX)" >/dev/null
+	$(CMAKE) --build build/install -j $(JOBS)
+	$(CMAKE) --install build/install --strip
 
 # The Debian package, built by dpkg-buildpackage from a copy of the working tree in
 # build/package/quillworks: build/package/quillworks_VERSION_ARCH.deb, with its .changes
