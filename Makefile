@@ -59,12 +59,23 @@ fuzz:
 bench:
 	bash bench/run.sh
 
-install: build
-	$(CMAKE) --install build/release --prefix "$(PREFIX)"
+# Builds the programs for PREFIX in build/install (no tests) and installs them stripped; runnel
+# then looks for its catalogues under PREFIX.
+install:
+	$(CMAKE) -S . -B build/install -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+	  -DCMAKE_INSTALL_PREFIX="$(PREFIX)" >/dev/null
+	$(CMAKE) --build build/install -j $(JOBS)
+	$(CMAKE) --install build/install --strip
 
-# The Debian package, build/ci/quillworks_VERSION_ARCH.deb (needs dpkg-dev for its dependencies).
-package: build
-	$(CMAKE) --build --preset ci --target package
+# The Debian package, built by dpkg-buildpackage from a copy of the working tree in
+# build/package/quillworks: build/package/quillworks_VERSION_ARCH.deb, with its .changes
+# (needs dpkg-dev, debhelper and the Build-Depends of debian/control).
+package:
+	rm -rf build/package
+	mkdir -p build/package/quillworks
+	tar -c --exclude=./build --exclude=./.git . | tar -x -C build/package/quillworks
+	cd build/package/quillworks && dpkg-buildpackage -us -uc -b -J$(JOBS)
+	@ls build/package/*.deb
 
 clean:
 	rm -rf build
