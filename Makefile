@@ -1,5 +1,5 @@
 # Thin wrapper over CMake presets: the everyday commands in one word each.
-.PHONY: all build demo check check-asan check-32 memcheck fuzz bench install package clean
+.PHONY: all build build-ci demo check check-asan check-32 memcheck fuzz bench install package clean
 
 CMAKE ?= cmake
 CTEST ?= ctest
@@ -9,16 +9,29 @@ FUZZ_SECONDS ?= 60
 
 all: build
 
+# The programs, manual pages and catalogues, optimised, without the tests (build/release).
+# Warnings are shown but do not stop it: a newer compiler may warn about correct code.
 build:
+	$(CMAKE) --preset release >/dev/null
+	$(CMAKE) --build --preset release -j $(JOBS)
+
+# Builds the programs and runs them on the bundled examples. The build's own output is shown
+# only when it fails.
+demo:
+	@echo "building the programs in build/release ..."
+	@$(CMAKE) --preset release >/dev/null
+	@$(CMAKE) --build --preset release -j $(JOBS) >build/release/build.log 2>&1 || \
+	  { tail -n 40 build/release/build.log; exit 1; }
+	@sh examples/demo.sh build/release
+
+# Everything, tests included, with warnings as errors (build/ci).
+build-ci:
 	$(CMAKE) --preset ci >/dev/null
 	$(CMAKE) --build --preset ci -j $(JOBS)
 
-# Builds the programs and runs them on the bundled examples.
-demo: build
-	@sh examples/demo.sh build/ci
-
-# Builds with warnings as errors and runs every test; lists skipped tests with their reasons.
-check: build
+# Builds everything with warnings as errors and runs every test; lists skipped tests with their
+# reasons.
+check: build-ci
 	sh tests/run_ctest.sh $(CTEST) --preset ci -j $(JOBS)
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
@@ -34,7 +47,7 @@ check-32:
 	sh tests/run_ctest.sh $(CTEST) --preset ci32 -j $(JOBS)
 
 # The end-to-end tests with every program run under valgrind's memcheck.
-memcheck: build
+memcheck: build-ci
 	sh tests/memcheck.sh build/ci/tests/e2e_tests build/ci/tests/e2e_fault_tests build/ci/tests/locale_tests
 
 # Runs each libFuzzer target of the engines for FUZZ_SECONDS (clang 14).
@@ -43,15 +56,27 @@ fuzz:
 	$(CMAKE) --build --preset fuzz -j $(JOBS)
 	$(CTEST) --preset fuzz -j $(JOBS)
 
+# Benchmarks beside references measured in the same run (bash scripts; data under mktemp -d).
 bench:
-	sh bench/run.sh
+	bash bench/run.sh
 
-install: build
-	$(CMAKE) --install build/ci --prefix $(PREFIX)
+# Builds the programs for PREFIX in build/install (no tests) and installs them stripped; runnel
+# then looks for its catalogues under PREFIX.
+install:
+	$(CMAKE) -S . -B build/install -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+	  -DCMAKE_INSTALL_PREFIX="$(PREFIX)" >/dev/null
+	$(CMAKE) --build build/install -j $(JOBS)
+	$(CMAKE) --install build/install --strip
 
-# The Debian package, build/ci/quillworks_VERSION_ARCH.deb (needs dpkg-dev for its dependencies).
-package: build
-	$(CMAKE) --build --preset ci --target package
+# The Debian package, built by dpkg-buildpackage from a copy of the working tree in
+# build/package/quillworks: build/package/quillworks_VERSION_ARCH.deb, with its .changes
+# (needs dpkg-dev, debhelper and the Build-Depends of debian/control).
+package:
+	rm -rf build/package
+	mkdir -p build/package/quillworks
+	tar -c --exclude=./build --exclude=./.git . | tar -x -C build/package/quillworks
+	cd build/package/quillworks && dpkg-buildpackage -us -uc -b -J$(JOBS)
+	@ls build/package/*.deb
 
 clean:
 	rm -rf build

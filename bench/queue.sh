@@ -1,7 +1,7 @@
 #!/bin/sh
 # Benchmarks queuepeek and pathprobe beside dd and /bin/true. Argument: a Release build dir.
-# Makes about 1.3 GiB of data in a temporary directory under /work (or $BENCH_DIR) and
-# removes it at the end.
+# Makes about 1.3 GiB of data in a folder from mktemp -d (under $BENCH_DIR when that is set)
+# and removes it at the end.
 set -eu
 build=${1:-build/release}
 queuepeek=$build/queue_inspect/queuepeek
@@ -10,9 +10,7 @@ for program in "$queuepeek" "$pathprobe"; do
   [ -x "$program" ] || { echo "no program $program: build with cmake --preset release" >&2; exit 1; }
 done
 
-base=${BENCH_DIR:-/work}
-[ -d "$base" ] && [ -w "$base" ] || base=${TMPDIR:-/tmp}
-data=$(mktemp -d "$base/queue-bench.XXXXXX")
+data=$(mktemp -d "${BENCH_DIR:-${TMPDIR:-/tmp}}/queue-bench.XXXXXX")
 trap 'rm -rf "$data"' EXIT INT TERM
 
 list=$data/list

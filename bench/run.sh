@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # Benchmarks of the programs, each beside a reference measured in the same run: builds a Release
-# binary, makes the data (about 2.3 GiB under $BENCH_DATA, default build/bench-data), and prints
-# medians of several runs as GB/s and ratios. Timings vary with the machine's load: compare the
-# ratios, not the absolute numbers.
+# binary, makes the data (about 2.3 GiB in a folder from mktemp -d, removed at the end; or kept
+# in $BENCH_DATA when that is set, for the next run), and prints medians of several runs as GB/s
+# and ratios. Timings vary with the machine's load: compare the ratios, not the absolute numbers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 runs=${BENCH_RUNS:-5}
-data=${BENCH_DATA:-build/bench-data}
+if [ -n "${BENCH_DATA:-}" ]; then
+  data=$BENCH_DATA
+else
+  data=$(mktemp -d)
+  trap 'rm -rf "$data"' EXIT
+fi
 build=build/release
 
 cmake --preset release >/dev/null

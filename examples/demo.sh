@@ -33,6 +33,7 @@ show "$queuepeek" -S "$queue/remote/0/1130795"; printf '\n'
 show "$queuepeek" -S "$queue/remote/4/1130799"; printf '\n'
 show "$queuepeek" -B "$queue/bounce/1130795"; printf '\n'
 show "$queuepeek" -B "$queue/bounce/1130799"; printf '\n'
+echo '(-B counts the lines that end in ">:": 8 recipients here, and two reason lines end so too)'
 show "$queuepeek" -D "$queue/bounce/1130799" "$addresses"
 show "$runnel" -A "$addresses"
 rm -f "$addresses"

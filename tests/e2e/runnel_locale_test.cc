@@ -68,7 +68,7 @@ const Texts k_german = {
     "Ohne DATEI, oder wenn DATEI - ist, wird die Standardeingabe gelesen.\n"
     "\n"
     "Fehler bitte an <quillworks-bugs@kestrel.example> melden.\n",
-    "runnel (Kestrel quillworks) 2.0e\n"
+    "runnel (Kestrel quillworks) " QUILLWORKS_VERSION "\n"
     "Geschrieben von den Entwicklern von Kestrel quillworks.\n"
     "\n"
     "Copyright (C) 2026 the Kestrel quillworks developers.\n"
@@ -103,7 +103,7 @@ const Texts k_french = {
     "Sans FICHIER, ou quand FICHIER est -, lire l'entrée standard.\n"
     "\n"
     "Signalez les anomalies à <quillworks-bugs@kestrel.example>.\n",
-    "runnel (Kestrel quillworks) 2.0e\n"
+    "runnel (Kestrel quillworks) " QUILLWORKS_VERSION "\n"
     "Écrit par les développeurs de Kestrel quillworks.\n"
     "\n"
     "Copyright (C) 2026 the Kestrel quillworks developers.\n"

@@ -315,7 +315,7 @@ RunResult runnel_in(const std::string& locale, RunOptions options) {
 TEST(Runnel, TextsGoThroughTheCatalogue) {
   TempDir dir;
   std::string out_file = dir.write("out", "");
-  const std::string version_first = "runnel (Kestrel quillworks) 2.0e\n";
+  const std::string version_first = "runnel (Kestrel quillworks) " QUILLWORKS_VERSION "\n";
   struct Row {
     std::vector<std::string> args;
     StdoutMode stdout_mode;

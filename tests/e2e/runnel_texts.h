@@ -26,7 +26,7 @@ inline const std::string k_help =
     "Report bugs to <quillworks-bugs@kestrel.example>.\n";
 
 inline const std::string k_version =
-    "runnel (Kestrel quillworks) 2.0e\n"
+    "runnel (Kestrel quillworks) " QUILLWORKS_VERSION "\n"
     "Written by the Kestrel quillworks developers.\n"
     "\n"
     "Copyright (C) 2026 the Kestrel quillworks developers.\n"
