@@ -42,8 +42,7 @@ ExtractResult copy_from_report(int fd, std::uint64_t offset, std::uint64_t lengt
   while (length > 0) {
     const std::size_t want = length < sizeof buffer ? static_cast<std::size_t>(length)
                                                     : sizeof buffer;
-    const ssize_t n = pread(fd, buffer, want, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = pread_retrying(fd, buffer, want, static_cast<off_t>(offset));
     if (n <= 0) {
       if (n == 0) errno = EIO;  // the report became shorter than what was scanned
       return ExtractResult::read_error;

@@ -3,18 +3,13 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <span>
 
+#include "fd_io.h"
+
 /// Size of the chunks in which queuepeek reads a bounce report: 512 KiB.
 inline constexpr std::size_t k_bounce_chunk_size = 524288;
-
-/// Releases memory obtained with malloc.
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using MallocBuffer = std::unique_ptr<char[], FreeDeleter>;
 
 /// Closes a stream whose result nobody can check any more (early returns); the success paths
 /// call std::fclose(f.release()) and check it.

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "fd_io.h"
+#include "plain_copy.h"
 
 /// The six formatting switches of the command line.
 struct FormatSwitches {

@@ -14,6 +14,7 @@
 
 #include "fd_io.h"
 #include "format_copy.h"
+#include "plain_copy.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Descriptor primitives and the plain copy: interruption, short transfers, failures.
+// The shared descriptor primitives and the plain copy: interruption, short transfers, failures.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "fd_io.h"
+#include "plain_copy.h"
 
 namespace {
 // The descriptor on which write transfers nothing and reports no error, or -1.
@@ -108,8 +109,11 @@ TEST(FdIo, ReadRepeatsInterruptedCalls) {
 TEST(FdIo, ReadReturnsShortCountsAndEnd) {
   UniqueFd input = memory_file("abc");
   char buffer[16];
-  EXPECT_EQ(read_retrying(input.get(), buffer, sizeof buffer), 3);
+  EXPECT_EQ(pread_retrying(input.get(), buffer, sizeof buffer, 1), 2);
+  EXPECT_EQ(std::string(buffer, 2), "bc");
+  EXPECT_EQ(read_retrying(input.get(), buffer, sizeof buffer), 3) << "pread moved the offset";
   EXPECT_EQ(read_retrying(input.get(), buffer, sizeof buffer), 0);
+  EXPECT_EQ(pread_retrying(input.get(), buffer, sizeof buffer, 3), 0);
 }
 
 TEST(FdIo, WriteGoesOnAfterInterruptionsAndPartialWrites) {
