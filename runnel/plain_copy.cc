@@ -1,7 +1,7 @@
 // The plain copy.
 #include "plain_copy.h"
 
-#include "fd_io.h"
+#include <cstdlib>
 
 CopyResult copy_plain(int input_fd, int output_fd, char* buffer, std::size_t size) {
   for (;;) {
@@ -11,4 +11,14 @@ CopyResult copy_plain(int input_fd, int output_fd, char* buffer, std::size_t siz
     if (write_fully(output_fd, buffer, static_cast<std::size_t>(n)) < 0)
       return CopyResult::write_error;
   }
+}
+
+MallocBuffer page_aligned_buffer(std::size_t size) {
+  // Page-aligned: reads into a buffer that starts 16 bytes into a page (where malloc puts large
+  // blocks) measured 25% slower from the page cache. posix_memalign takes any size, so the
+  // buffer ends where asked and AddressSanitizer sees a store past it.
+  constexpr std::size_t page = 4096;
+  void* memory = nullptr;
+  if (posix_memalign(&memory, page, size) != 0) return nullptr;
+  return MallocBuffer(static_cast<char*>(memory));
 }

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "fd_io.h"
+#include "memory_file.h"
 #include "plain_copy.h"
 
 namespace {
@@ -65,21 +66,8 @@ void block_alarms_in_this_thread() {
   pthread_sigmask(SIG_BLOCK, &alarms, nullptr);
 }
 
-UniqueFd memory_file(const std::string& bytes) {
-  UniqueFd fd(memfd_create("fd-io-test", MFD_CLOEXEC));
-  EXPECT_EQ(write_fully(fd.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  lseek(fd.get(), 0, SEEK_SET);
-  return fd;
-}
-
-std::string contents(int fd) {
-  std::string out;
-  lseek(fd, 0, SEEK_SET);
-  char buffer[4096];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
-    out.append(buffer, static_cast<std::size_t>(n));
-  return out;
-}
+using test_support::contents;
+using test_support::memory_file;
 
 TEST(FdIo, ReadOfSizeZeroCallsNothing) {
   char byte;
