@@ -1,7 +1,7 @@
 // Fuzz target for the bounce address extraction. The input picks two chunk sizes; the rest is a
 // bounce report. The addresses written must not depend on the chunk size, nor on whether the
 // report can be read again (a regular file) or only once (a stream without a descriptor), and
-// must equal those of a plain whole-text scan written below from the rules.
+// must equal those of the plain whole-text reference.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -16,37 +16,9 @@
 #include <vector>
 
 #include "bounce_extract.h"
+#include "queue_rules.h"
 
 namespace {
-
-// The addresses of a whole report: cut at its first NUL, split into records at each newline,
-// newline, "<" (the separator's first newline may still end a record's ">:" line), the first
-// record without its first byte; each record's text before its first ">:" and newline, when
-// that holds an "@".
-std::string reference_extract(std::string_view report) {
-  report = report.substr(0, report.find('\0'));
-  std::string out;
-  std::size_t position = 0;
-  bool first = true;
-  for (;;) {
-    std::size_t separator = report.find("\n\n<", position);
-    std::size_t end = separator == std::string_view::npos ? report.size() : separator + 1;
-    std::string_view record = report.substr(position, end - position);
-    if (first && !record.empty()) record.remove_prefix(1);
-    std::size_t mark = record.find(">:\n");
-    if (mark != std::string_view::npos) {
-      std::string_view address = record.substr(0, mark);
-      if (address.find('@') != std::string_view::npos) {
-        out.append(address);
-        out += "\r\n";
-      }
-    }
-    if (separator == std::string_view::npos) break;
-    position = separator + 3;
-    first = false;
-  }
-  return out;
-}
 
 // Runs the extraction over `report` and returns what it wrote.
 std::string engine_extract(std::FILE* report, std::size_t chunk_size) {
@@ -97,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint8_t header[3] = {};
   for (std::size_t i = 0; i < sizeof header && size > 0; ++i, ++data, --size) header[i] = *data;
   std::string_view report(reinterpret_cast<const char*>(data), size);
-  const std::string expected = reference_extract(report);
+  const std::string expected = test_support::reference_extract(report);
 
   std::FILE* file = open_as_file(report);
   std::string from_file = engine_extract(file, chunk_size_of(header[0]));

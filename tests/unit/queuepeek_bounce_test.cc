@@ -11,37 +11,14 @@
 #include <vector>
 
 #include "bounce_extract.h"
+#include "queue_rules.h"
 
 namespace {
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
 
-// The rules applied to the whole report as one text, written as plainly as possible: the
-// reference that every chunked scan must agree with.
-std::string reference_extract(std::string_view report) {
-  const std::string_view text = report.substr(0, report.find('\0'));
-  std::string out;
-  std::size_t pos = 0;
-  bool first = true;
-  for (;;) {
-    const std::size_t separator = text.find("\n\n<", pos);
-    const bool last = separator == std::string_view::npos;
-    const std::size_t end = last ? text.size() : separator;
-    std::size_t start = pos;
-    if (first && start < end) ++start;  // the first record's "<"
-    // The separator's first newline may end the record's ">:" line.
-    const std::string_view searched = text.substr(start, (last ? end : end + 1) - start);
-    const std::size_t mark = searched.find(">:\n");
-    if (mark != std::string_view::npos) {
-      const std::string_view address = searched.substr(0, mark);
-      if (address.find('@') != std::string_view::npos) out += std::string(address) + "\r\n";
-    }
-    if (last) return out;
-    first = false;
-    pos = separator + 3;
-  }
-}
+using test_support::reference_extract;
 
 std::string read_back(std::FILE* f) {
   std::string bytes;
