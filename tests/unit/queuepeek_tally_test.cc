@@ -1,4 +1,5 @@
 // The "-S" and "-B" tallies: documented cases, any block split, 64-bit counters.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -6,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "memory_file.h"
 #include "queue_rules.h"
 #include "tally.h"
 
@@ -157,6 +159,28 @@ TEST(BouncedTally, CountPasses32Bits) {
   tally.count = 0xffffffffu;
   tally_bounced_recipients(tally, {"<a>:\n<b>:\n", 10});
   EXPECT_EQ(tally.count, 0x100000001u);
+}
+
+// The read loops: every byte of the file counted, whatever the block; a failed read reported.
+TEST(TallyFile, ReadsTheWholeFileInBlocks) {
+  const std::string list = random_bytes(5000, "DT#\0xxxx"s, 7);
+  const std::string report = random_bytes(5000, ">:\nxx"s, 8);
+  for (std::size_t size : {1, 7, 4096, 8192}) {
+    SCOPED_TRACE("block " + std::to_string(size));
+    std::vector<char> block(size);
+    DoneTally done;
+    EXPECT_EQ(tally_done_file(test_support::memory_file(list).get(), block, done), 0);
+    EXPECT_EQ(DoneCounts({done.done, done.last_done, done.records}), reference_done(list));
+    BouncedTally bounced;
+    EXPECT_EQ(tally_bounced_file(test_support::memory_file(report).get(), block, bounced), 0);
+    EXPECT_EQ(bounced.count, reference_bounced(report));
+  }
+  UniqueFd directory(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::vector<char> block(64);
+  DoneTally done;
+  errno = 0;
+  EXPECT_EQ(tally_done_file(directory.get(), block, done), -1);
+  EXPECT_EQ(errno, EISDIR);
 }
 
 }  // namespace
