@@ -1,6 +1,8 @@
-// Descriptor and buffer owners, and read/write primitives that survive interrupted calls.
+// Descriptor and buffer owners, read/write primitives that survive interrupted calls, and the
+// same-file test.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -35,6 +37,11 @@ struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
 };
 using MallocBuffer = std::unique_ptr<char[], FreeDeleter>;
+
+/// True when the two statuses describe the same file: the same device and inode.
+inline bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 /// Reads at most `size` bytes, repeating the call while it fails with EINTR. Returns the count
 /// read (a short count is returned as it is), 0 at end of input or when `size` is 0, or -1 with

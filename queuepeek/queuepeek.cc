@@ -131,8 +131,7 @@ bool same_regular_file(const char* path, int fd) {
   struct stat path_status;
   struct stat file_status;
   return stat(path, &path_status) == 0 && S_ISREG(path_status.st_mode) &&
-         fstat(fd, &file_status) == 0 && path_status.st_dev == file_status.st_dev &&
-         path_status.st_ino == file_status.st_ino;
+         fstat(fd, &file_status) == 0 && same_file(path_status, file_status);
 }
 
 /// Creates or empties OUTPUT for writing. Write-only, and a FIFO without a reader is refused

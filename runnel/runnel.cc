@@ -199,8 +199,8 @@ bool copy_operand(const Output& output, Copier& copier) {
   struct stat input_status;
   if (fstat(input_fd, &input_status) != 0) {
     report_operand_failure(errno);
-  } else if (output.check_same_file && input_status.st_dev == output.status.st_dev &&
-             input_status.st_ino == output.status.st_ino && !reading_stdin) {
+  } else if (output.check_same_file && same_file(input_status, output.status) &&
+             !reading_stdin) {
     // A named operand that is the output file would feed the output back into itself.
     // Standard input that is the output file is let through, as callers may rely on.
     error(0, 0, translate("%s: input file is output file"), input_name);
