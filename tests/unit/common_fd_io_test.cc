@@ -1,4 +1,4 @@
-// Descriptor primitives and the plain copy: interruption, short transfers, failures.
+// The shared descriptor primitives and the plain copy: interruption, short transfers, failures.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -16,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include "fd_io.h"
+#include "memory_file.h"
+#include "plain_copy.h"
 
 namespace {
 // The descriptor on which write transfers nothing and reports no error, or -1.
@@ -64,21 +66,8 @@ void block_alarms_in_this_thread() {
   pthread_sigmask(SIG_BLOCK, &alarms, nullptr);
 }
 
-UniqueFd memory_file(const std::string& bytes) {
-  UniqueFd fd(memfd_create("fd-io-test", MFD_CLOEXEC));
-  EXPECT_EQ(write_fully(fd.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  lseek(fd.get(), 0, SEEK_SET);
-  return fd;
-}
-
-std::string contents(int fd) {
-  std::string out;
-  lseek(fd, 0, SEEK_SET);
-  char buffer[4096];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
-    out.append(buffer, static_cast<std::size_t>(n));
-  return out;
-}
+using test_support::contents;
+using test_support::memory_file;
 
 TEST(FdIo, ReadOfSizeZeroCallsNothing) {
   char byte;
@@ -108,8 +97,11 @@ TEST(FdIo, ReadRepeatsInterruptedCalls) {
 TEST(FdIo, ReadReturnsShortCountsAndEnd) {
   UniqueFd input = memory_file("abc");
   char buffer[16];
-  EXPECT_EQ(read_retrying(input.get(), buffer, sizeof buffer), 3);
+  EXPECT_EQ(pread_retrying(input.get(), buffer, sizeof buffer, 1), 2);
+  EXPECT_EQ(std::string(buffer, 2), "bc");
+  EXPECT_EQ(read_retrying(input.get(), buffer, sizeof buffer), 3) << "pread moved the offset";
   EXPECT_EQ(read_retrying(input.get(), buffer, sizeof buffer), 0);
+  EXPECT_EQ(pread_retrying(input.get(), buffer, sizeof buffer, 3), 0);
 }
 
 TEST(FdIo, WriteGoesOnAfterInterruptionsAndPartialWrites) {
