@@ -1,5 +1,4 @@
 // runnel: start-up, the command line, the loop over the operands and the exit status.
-#include <error.h>
 #include <fcntl.h>
 #include <getopt.h>
 #include <libintl.h>
@@ -8,6 +7,7 @@
 
 #include <cerrno>
 #include <clocale>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -51,21 +51,54 @@ __attribute__((format_arg(1))) const char* translate(const char* msgid) {
   return dcgettext(k_text_domain, msgid, LC_MESSAGES);
 }
 
+/// Writes "NAME: MESSAGE" and, when `errnum` is nonzero, ": " and the system's text for it, then
+/// a newline, to standard error, and ends the process with `status` unless it is 0. Standard
+/// output is flushed first, so that what was written before comes first.
+__attribute__((format(printf, 3, 4))) void report(int status, int errnum, const char* format,
+                                                   ...) {
+  std::fflush(stdout);
+  const char* separator = errnum != 0 ? ": " : "";
+  const char* reason = errnum != 0 ? std::strerror(errnum) : "";
+  std::va_list args;
+  std::va_list args_again;
+  va_start(args, format);
+  va_copy(args_again, args);
+  char* message = nullptr;
+  char* line = nullptr;
+  int length = vasprintf(&message, format, args);
+  if (length >= 0)
+    length = asprintf(&line, "%s: %s%s%s\n", program_invocation_name, message, separator, reason);
+  // The line goes out in one write, so that other programs writing to the same standard error,
+  // as in parallel pipelines, cannot cut into it. Without memory for it, it goes in parts.
+  if (length >= 0) {
+    (void)!write_fully(STDERR_FILENO, line, static_cast<std::size_t>(length));
+  } else {
+    std::fprintf(stderr, "%s: ", program_invocation_name);
+    std::vfprintf(stderr, format, args_again);
+    std::fprintf(stderr, "%s%s\n", separator, reason);
+  }
+  va_end(args_again);
+  va_end(args);
+  std::free(line);
+  std::free(message);
+  if (status != 0) std::exit(status);
+}
+
 /// Ends the process after a failure to write: "write error", with the system error text when
 /// `errnum` is nonzero.
 [[noreturn]] void die_write_error(int errnum) {
-  error(k_exit_failure, errnum, "%s", translate("write error"));
-  std::abort();  // error() has ended the process already
+  report(k_exit_failure, errnum, "%s", translate("write error"));
+  std::abort();  // report() has ended the process already
 }
 
 /// Checks the standard output stream after help or version text and closes it; a failure of
 /// either is fatal with `status`.
 void finish_stdout(int status) {
-  if (std::ferror(stdout)) error(status, 0, "%s", translate("write error"));
+  if (std::ferror(stdout)) report(status, 0, "%s", translate("write error"));
   // Flush, then close the descriptor rather than fclose: the diagnostic path flushes stdout
   // again, which must not meet a closed stream.
   if (std::fflush(stdout) != 0 || close(STDOUT_FILENO) != 0)
-    error(status, errno, "%s", translate("write error"));
+    report(status, errno, "%s", translate("write error"));
 }
 
 [[noreturn]] void print_usage(int status) {
@@ -115,7 +148,7 @@ void print_version_block(std::FILE* stream, const char* command_name, const char
 
 /// Reports a non-fatal failure about the current operand and remembers it for the exit status.
 void report_operand_failure(int errnum) {
-  error(0, errnum, "%s", input_name);
+  report(0, errnum, "%s", input_name);
   exit_failed = true;
 }
 
@@ -130,8 +163,8 @@ struct Copier {
 };
 
 [[noreturn]] void die_memory_exhausted() {
-  error(k_exit_failure, 0, "%s", translate("Memory exhausted"));
-  std::abort();  // error() has ended the process already
+  report(k_exit_failure, 0, "%s", translate("Memory exhausted"));
+  std::abort();  // report() has ended the process already
 }
 
 /// Copies `input_fd` to `output_fd`, plain or formatted. A read failure is reported about the
@@ -203,7 +236,7 @@ bool copy_operand(const Output& output, Copier& copier) {
              !reading_stdin) {
     // A named operand that is the output file would feed the output back into itself.
     // Standard input that is the output file is let through, as callers may rely on.
-    error(0, 0, translate("%s: input file is output file"), input_name);
+    report(0, 0, translate("%s: input file is output file"), input_name);
     exit_failed = true;
   } else {
     copy_input(input_fd, output.fd, copier);
@@ -227,7 +260,7 @@ int main(int argc, char** argv) {
   Output output;
   output.fd = STDOUT_FILENO;
   if (fstat(output.fd, &output.status) != 0)
-    error(k_exit_failure, errno, "%s", translate("standard output"));
+    report(k_exit_failure, errno, "%s", translate("standard output"));
   output.check_same_file = S_ISREG(output.status.st_mode);
 
   // With no operands, one pass over "-".
@@ -238,7 +271,7 @@ int main(int argc, char** argv) {
     if (copy_operand(output, copier)) stdin_used = true;
   } while (++index < argc);
 
-  if (stdin_used && close(STDIN_FILENO) != 0) error(k_exit_failure, errno, "-");
+  if (stdin_used && close(STDIN_FILENO) != 0) report(k_exit_failure, errno, "-");
   if (close(STDOUT_FILENO) != 0) die_write_error(errno);
   return exit_failed ? k_exit_failure : k_exit_success;
 }
