@@ -4,8 +4,8 @@
 # and removes it at the end.
 set -eu
 build=${1:-build/release}
-queuepeek=$build/queue_inspect/queuepeek
-pathprobe=$build/path_probe/pathprobe
+queuepeek=$build/queuepeek/queuepeek
+pathprobe=$build/pathprobe/pathprobe
 for program in "$queuepeek" "$pathprobe"; do
   [ -x "$program" ] || { echo "no program $program: build with cmake --preset release" >&2; exit 1; }
 done

@@ -17,7 +17,7 @@ build=build/release
 
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" >/dev/null
-runnel=$PWD/$build/stream_copy/runnel
+runnel=$PWD/$build/runnel/runnel
 
 mkdir -p "$data"
 gib=$((1024 * 1024 * 1024))

@@ -3,7 +3,7 @@
 set -eu
 build=${1:-build/ci}
 here=$(dirname "$0")
-runnel=$build/stream_copy/runnel
+runnel=$build/runnel/runnel
 
 show() {
   printf '\n$ %s\n' "$*"
@@ -20,8 +20,8 @@ TEXT
 
 # queuepeek opens queue files for writing (though it never writes), so it works on a
 # writable copy of the samples, with absolute names.
-queuepeek=$build/queue_inspect/queuepeek
-pathprobe=$build/path_probe/pathprobe
+queuepeek=$build/queuepeek/queuepeek
+pathprobe=$build/pathprobe/pathprobe
 queue=$(mktemp -d)
 trap 'rm -rf "$queue"' EXIT
 cp -R "$here/queue/remote" "$here/queue/bounce" "$queue/"

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "bounce_extract.h"
 #include "fault_injection.h"
+#include "queue_rules.h"
 #include "run_program.h"
 
 namespace {
@@ -28,8 +30,6 @@ using test_support::RunOptions;
 using test_support::RunResult;
 using test_support::TempDir;
 
-constexpr std::size_t k_chunk = 524288;  // -D reads the report in chunks of this size
-
 /// A remote-delivery list of three 128 KiB blocks and more.
 std::string remote_list() {
   std::string list;
@@ -45,10 +45,10 @@ std::string bounce_report() {
   auto add = [&report](const std::string& address) {
     report += "<" + address + ">:\nSorry, no mailbox here by that name. (#5.1.1)\n\n";
   };
-  for (int i = 0; report.size() < k_chunk - 200; ++i)
+  for (int i = 0; report.size() < k_bounce_chunk_size - 200; ++i)
     add("user" + std::to_string(i) + "@h" + std::to_string(i % 7) + ".example");
   add(std::string(300, 'l') + "@straddle.example");
-  for (int i = 0; report.size() < 2 * k_chunk + 80000; ++i)
+  for (int i = 0; report.size() < 2 * k_bounce_chunk_size + 80000; ++i)
     add("late" + std::to_string(i) + "@example.org");
   return report;
 }
@@ -62,8 +62,9 @@ class QueuepeekFaults : public testing::Test {
     m_report = m_dir.write("report", bounce_report());
     m_output = m_dir.file("out");
     const std::string report = read_file(m_report);
-    const std::size_t cut = report.rfind('<', k_chunk);
-    ASSERT_GT(report.find(">:", cut), k_chunk) << "no address straddles the chunk boundary";
+    const std::size_t cut = report.rfind('<', k_bounce_chunk_size);
+    ASSERT_GT(report.find(">:", cut), k_bounce_chunk_size)
+        << "no address straddles the chunk boundary";
   }
 
   /// Runs queuepeek with `args`, and checks that neither queue file changed: not a byte, and
@@ -123,26 +124,12 @@ class QueuepeekFaults : public testing::Test {
 };
 
 TEST_F(QueuepeekFaults, EveryModeLeavesTheQueueFileAlone) {
-  // The answers worked out byte by byte, as the tallies' rules state them.
-  std::size_t done = 0, last_done = 0, records = 0, bounced = 0;
-  char previous = '#';
-  for (char c : read_file(m_list)) {
-    if (c == 'D' && (previous == '\0' || previous == '#')) {
-      ++done;
-      last_done = records + 1;
-    } else if (c == '\0') {
-      ++records;
-    }
-    previous = c;
-  }
-  const std::string report = read_file(m_report);
-  for (std::size_t at = report.find(">:\n"); at != std::string::npos;
-       at = report.find(">:\n", at + 1))
-    ++bounced;
-  expect_run(
-      run({"-S", m_list}), 0,
-      std::to_string(done) + ":" + std::to_string(last_done) + ":" + std::to_string(records));
-  expect_run(run({"-B", m_report}), 0, std::to_string(bounced));
+  const test_support::DoneCounts done = test_support::reference_done(read_file(m_list));
+  expect_run(run({"-S", m_list}), 0,
+             std::to_string(done.done) + ":" + std::to_string(done.last_done) + ":" +
+                 std::to_string(done.records));
+  expect_run(run({"-B", m_report}), 0,
+             std::to_string(test_support::reference_bounced(read_file(m_report))));
   expect_run(run({"-D", m_report, m_output}), 0, "");
   EXPECT_NE(read_file(m_output).find("\n" + std::string(300, 'l') + "@straddle.example\r\n"),
             std::string::npos);
@@ -164,32 +151,32 @@ TEST_F(QueuepeekFaults, FailuresGiveTheirMessageAndStatus) {
   const std::vector<std::string> extract = {"-D", m_report, m_output};
   const Row rows[] = {
       // Reading the queue file.
-      {"-S, EIO on the first block", tally_list, on_path(m_list).failing("fread"), list_read,
+      {"-S, EIO on the first block", tally_list, on_path(m_list).failing("read"), list_read,
        Output::none},
-      {"-S, EIO on the second block", tally_list, on_path(m_list).failing("fread", "EIO", 2),
+      {"-S, EIO on the second block", tally_list, on_path(m_list).failing("read", "EIO", 2),
        list_read, Output::none},
-      {"-B, EIO on the first block", tally_report, on_path(m_report).failing("fread"), report_read,
+      {"-B, EIO on the first block", tally_report, on_path(m_report).failing("read"), report_read,
        Output::none},
-      {"-B, EIO on the third block", tally_report, on_path(m_report).failing("fread", "EIO", 3),
+      {"-B, EIO on the third block", tally_report, on_path(m_report).failing("read", "EIO", 3),
        report_read, Output::none},
-      {"-D, EIO on the first chunk", extract, on_path(m_report).failing("fread"), report_read,
+      {"-D, EIO on the first chunk", extract, on_path(m_report).failing("read"), report_read,
        Output::empty},
-      {"-D, EIO on the second chunk", extract, on_path(m_report).failing("fread", "EIO", 2),
+      {"-D, EIO on the second chunk", extract, on_path(m_report).failing("read", "EIO", 2),
        report_read, Output::empty},
       {"-D, EIO reading a cut address again", extract, on_path(m_report).failing("pread"),
        report_read, Output::empty},
       {"-D, the report ends early", extract, on_path(m_report).failing("pread", "0"), report_read,
        Output::empty},
       // Closing the queue file.
-      {"-S, close fails", tally_list, on_path(m_list).failing("fclose"), list_read, Output::none},
-      {"-B, close fails", tally_report, on_path(m_report).failing("fclose"), report_read,
+      {"-S, close fails", tally_list, on_path(m_list).failing("close"), list_read, Output::none},
+      {"-B, close fails", tally_report, on_path(m_report).failing("close"), report_read,
        Output::none},
-      {"-D, close of the report fails", extract, on_path(m_report).failing("fclose"), report_read,
+      {"-D, close of the report fails", extract, on_path(m_report).failing("close"), report_read,
        Output::empty},
       // Opening.
-      {"-S, the list cannot be opened", tally_list, on_path(m_list).failing("fopen"),
+      {"-S, the list cannot be opened", tally_list, on_path(m_list).failing("open"),
        "open file error:" + m_list, Output::none},
-      {"-D, the report cannot be opened", extract, on_path(m_report).failing("fopen"),
+      {"-D, the report cannot be opened", extract, on_path(m_report).failing("open"),
        "open file error:" + m_report, Output::absent},
       {"-D, OUTPUT cannot be created", extract, on_path(m_output).failing("open", "ENOSPC"),
        "open file error:" + m_output, Output::absent},

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bounce_extract.h"
 #include "run_program.h"
 
 namespace {
@@ -248,7 +249,7 @@ TEST(QueuepeekExtraction, ReportOfExactlyOneChunk) {
   TempDir dir;
   std::string addresses;
   const std::string report = numbered_report(524, 288, addresses);
-  ASSERT_EQ(report.size(), 524288u);
+  ASSERT_EQ(report.size(), k_bounce_chunk_size);
   const std::string report_path = dir.write("report", report);
   expect_run(queuepeek({"-D", report_path, dir.file("out")}), 0, "");
   expect_same_text(test_support::read_file(dir.file("out")), addresses);
@@ -258,7 +259,8 @@ TEST(QueuepeekExtraction, NothingAfterTheFirstNulBeyondTheFirstChunk) {
   TempDir dir;
   std::string addresses;
   std::string report = numbered_report(600, 0, addresses);
-  report[524288 + 100] = '\0';  // inside record 524, the one holding the first boundary
+  // Inside record 524, the one holding the first boundary.
+  report[k_bounce_chunk_size + 100] = '\0';
   const std::string report_path = dir.write("report", report);
   expect_run(queuepeek({"-D", report_path, dir.file("out")}), 0, "");
   std::string expected;

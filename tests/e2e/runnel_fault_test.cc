@@ -251,6 +251,15 @@ TEST_F(RunnelFaults, FailuresGiveTheirDiagnosticAndStatus) {
   }
 }
 
+TEST_F(RunnelFaults, EachDiagnosticIsOneWrite) {
+  // The second write to standard error fails. One write a line leaves the first diagnostic
+  // whole and loses the second; a line written in parts would come out cut.
+  const Fault fault = on_fd(2).failing("write", "EIO", 2);
+  expect_run(run_with(fault, {}, {"missing-1", "missing-2"}), 1, "",
+             "runnel: missing-1: No such file or directory\n");
+  EXPECT_EQ(count(take_interventions(), "write", "EIO"), 1u);
+}
+
 TEST_F(RunnelFaults, HelpAndVersionReportStreamErrors) {
   const std::string help = clean_output({"--help"}, {});
   const std::string version = clean_output({"--version"}, {});

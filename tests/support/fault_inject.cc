@@ -2,17 +2,18 @@
 //
 // Loaded into a program with LD_PRELOAD, it wraps the calls the programs import for their data
 // and answers (check with `nm -D --undefined-only`): read, pread, pread64, write, close, open,
-// open64, fopen, fopen64, fread, fwrite, fflush, fclose, fputs, fputc, puts, printf, fprintf.
+// open64, fwrite, fflush, fclose, fputs, fputc, puts, printf, fprintf. The programs read their
+// files through descriptors; streams are only ever written.
 // It only ever touches calls on the descriptor or stream a test selects, so everything else,
 // diagnostics on standard error included, goes through untouched. Environment variables:
 //
 //   FAULT_FD=N         select descriptor N, and every stream whose descriptor is N.
-//   FAULT_PATH=P       select the descriptor or stream that open, open64, fopen or fopen64 return
-//                      for exactly the name P (the latest one, until it is closed); the opening
+//   FAULT_PATH=P       select the descriptor that open or open64 returns for exactly the name P
+//                      (the latest one, until it is closed), and every stream on it; the opening
 //                      calls for P are selected calls too.
 //   FAULT_CALL=F       the function whose selected calls fail: read, pread (also pread64), write,
-//                      close, open (also open64), fopen (also fopen64), fread, fwrite, fflush,
-//                      fclose, fputs, fputc, puts, printf, fprintf.
+//                      close, open (also open64), fwrite, fflush, fclose, fputs, fputc, puts,
+//                      printf, fprintf.
 //   FAULT_NTH=N        the first call to fail is the Nth selected call of F (default 1). Only
 //                      selected calls of F are counted, so start-up calls elsewhere never shift N.
 //   FAULT_EVERY=E      after the Nth, every Eth selected call of F fails too (default 0: only the
@@ -29,9 +30,9 @@
 //
 // How the calls fail. read, pread and write return -1 (or 0) without transferring anything.
 // close and fclose really close, as Linux releases a descriptor even when close reports an
-// error, then report the failure. fopen and open fail before opening. The stream calls set the
-// stream's error indicator, so ferror() sees the failure as it would see a device's: fread and
-// fwrite transfer nothing, fflush drops what the stream holds, the output calls write nothing.
+// error, then report the failure. open fails before opening. The stream calls set the stream's
+// error indicator, so ferror() sees the failure as it would see a device's: fwrite and the
+// other output calls write nothing, fflush drops what the stream holds.
 //
 // Bad settings end the program with status 125 and a line on standard error. The report is
 // written with raw system calls, so recording never goes through the wrappers.
@@ -55,8 +56,6 @@ enum Call {
   k_write,
   k_close,
   k_open,
-  k_fopen,
-  k_fread,
   k_fwrite,
   k_fflush,
   k_fclose,
@@ -69,7 +68,7 @@ enum Call {
 };
 
 constexpr const char* k_call_names[k_call_count] = {
-    "read",   "pread",  "write", "close", "open", "fopen",  "fread",   "fwrite",
+    "read",   "pread", "write", "close", "open",   "fwrite",
     "fflush", "fclose", "fputs", "fputc", "puts", "printf", "fprintf",
 };
 
@@ -88,7 +87,6 @@ struct Settings {
 
 Settings settings;
 int path_fd = -1;  // what the last opening of FAULT_PATH returned
-FILE* path_stream = nullptr;
 long calls_seen = 0;  // selected calls of FAULT_CALL so far
 
 void raw_write_all(int fd, const char* text, size_t length) {
@@ -169,9 +167,7 @@ Function* next(Function*& slot, const char* name) {
 
 bool fd_selected(int fd) { return fd >= 0 && (fd == settings.fd || fd == path_fd); }
 
-bool stream_selected(FILE* stream) {
-  return stream != nullptr && (stream == path_stream || fd_selected(fileno(stream)));
-}
+bool stream_selected(FILE* stream) { return stream != nullptr && fd_selected(fileno(stream)); }
 
 bool path_selected(const char* path) {
   return path != nullptr && settings.path != nullptr && strcmp(path, settings.path) == 0;
@@ -243,10 +239,12 @@ ssize_t fail_transfer(Call call, int fd) {
   return -1;
 }
 
-/// A failing stream call: sets the stream's error indicator, as a failing device would.
+/// A failing stream call: sets the stream's error indicator, as a failing device would. A read
+/// from a stream open for output only fails and sets it; like any switch from writing to
+/// reading, it first passes on what the stream holds, which the program had written before.
 void fail_stream(Call call, FILE* stream) {
   record(call, fileno(stream), errno_name(settings.errnum));
-  stream->_flags |= _IO_ERR_SEEN;
+  static_cast<void>(getc(stream));
   errno = settings.errnum;
 }
 
@@ -272,22 +270,6 @@ int open_selected(const char* path, Open real_open) {
   return fd;
 }
 
-template <typename Open>
-FILE* fopen_selected(const char* path, Open real_open) {
-  const bool chosen = path_selected(path);
-  if (chosen && strikes(k_fopen)) {
-    record(k_fopen, -1, errno_name(settings.errnum));
-    errno = settings.errnum;
-    return nullptr;
-  }
-  FILE* stream = real_open();
-  if (chosen && stream != nullptr) {
-    path_stream = stream;
-    path_fd = fileno(stream);
-  }
-  return stream;
-}
-
 mode_t open_mode(int flags, va_list arguments) {
   if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE)
     return static_cast<mode_t>(va_arg(arguments, int));
@@ -300,8 +282,6 @@ using Pread64Function = ssize_t(int, void*, size_t, off64_t);
 using WriteFunction = ssize_t(int, const void*, size_t);
 using CloseFunction = int(int);
 using OpenFunction = int(const char*, int, ...);
-using FopenFunction = FILE*(const char*, const char*);
-using FreadFunction = size_t(void*, size_t, size_t, FILE*);
 using FwriteFunction = size_t(const void*, size_t, size_t, FILE*);
 using StreamFunction = int(FILE*);
 using FputsFunction = int(const char*, FILE*);
@@ -315,9 +295,6 @@ WriteFunction* real_write;
 CloseFunction* real_close;
 OpenFunction* real_open;
 OpenFunction* real_open64;
-FopenFunction* real_fopen;
-FopenFunction* real_fopen64;
-FreadFunction* real_fread;
 FwriteFunction* real_fwrite;
 StreamFunction* real_fflush;
 StreamFunction* real_fclose;
@@ -391,25 +368,6 @@ int open64(const char* path, int flags, ...) {
   return open_selected(path, [&] { return real(path, flags, mode); });
 }
 
-FILE* fopen(const char* path, const char* mode) {
-  FopenFunction* real = next(real_fopen, "fopen");
-  return fopen_selected(path, [&] { return real(path, mode); });
-}
-
-FILE* fopen64(const char* path, const char* mode) {
-  FopenFunction* real = next(real_fopen64, "fopen64");
-  return fopen_selected(path, [&] { return real(path, mode); });
-}
-
-size_t fread(void* buffer, size_t size, size_t count, FILE* stream) {
-  FreadFunction* real = next(real_fread, "fread");
-  if (stream_selected(stream) && strikes(k_fread)) {
-    fail_stream(k_fread, stream);
-    return 0;
-  }
-  return real(buffer, size, count, stream);
-}
-
 size_t fwrite(const void* buffer, size_t size, size_t count, FILE* stream) {
   FwriteFunction* real = next(real_fwrite, "fwrite");
   if (stream_selected(stream) && strikes(k_fwrite)) {
@@ -434,10 +392,7 @@ int fclose(FILE* stream) {
   StreamFunction* real = next(real_fclose, "fclose");
   const bool fails = stream_selected(stream) && strikes(k_fclose);
   const int fd = stream != nullptr ? fileno(stream) : -1;
-  if (stream == path_stream) {
-    path_stream = nullptr;
-    path_fd = -1;
-  }
+  if (fd >= 0 && fd == path_fd) path_fd = -1;
   const int result = real(stream);
   if (!fails) return result;
   record(k_fclose, fd, errno_name(settings.errnum));

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "fd_io.h"
+#include "plain_copy.h"
 
 /// The six formatting switches of the command line.
 struct FormatSwitches {
@@ -16,6 +17,10 @@ struct FormatSwitches {
   bool show_ends = false;
   bool squeeze_blank = false;
 };
+
+/// Applies the formatting option letter `letter` (one of "benstvAET") to `switches`. Returns
+/// false, changing nothing, for any other letter.
+[[nodiscard]] bool apply_format_option(FormatSwitches& switches, int letter);
 
 /// Digits the line-number field holds. A count that needs more stays at all nines; no real
 /// stream gets there (10^22 lines).
@@ -56,25 +61,29 @@ struct FormatState {
   int newline_run = 0;
 };
 
-/// Size of the input buffer for blocks of `insize`: one more byte for the sentinel newline.
-constexpr std::size_t formatted_input_size(std::size_t insize) { return insize + 1; }
+/// The two buffers of a formatted copy that reads blocks of `insize` bytes and writes blocks of
+/// `outsize` bytes, each of the size the copy needs for them. Allocated once, they serve every
+/// operand of a run.
+class FormatBuffers {
+ public:
+  /// Allocates both buffers, page-aligned; false from operator bool when memory ran out.
+  FormatBuffers(std::size_t insize, std::size_t outsize);
+  explicit operator bool() const { return m_in && m_out; }
+  std::size_t insize() const { return m_insize; }
+  std::size_t outsize() const { return m_outsize; }
+  char* in() const { return m_in.get(); }
+  char* out() const { return m_out.get(); }
 
-/// Bytes the copy may store past the end of the text it has built (whole 16-byte stores).
-inline constexpr std::size_t k_store_slack = 16;
-
-/// Size of the output buffer: a partial output block not yet written (at most outsize - 1), then
-/// the most that one pass of the line loop adds before pending output is checked again: an empty
-/// line's number, "$" and newline, then the next line's number and four bytes for each of its at
-/// most insize - 1 bytes in this block; and the store slack.
-constexpr std::size_t formatted_output_size(std::size_t insize, std::size_t outsize) {
-  return outsize - 1 + 4 * insize + 2 * k_max_field_text + 2 + k_store_slack;
-}
+ private:
+  std::size_t m_insize;
+  std::size_t m_outsize;
+  MallocBuffer m_in;
+  MallocBuffer m_out;
+};
 
 /// Copies `input_fd` to `output_fd` applying `switches`, until the end of input or the first
-/// failure. Reads blocks of `insize` into `in_buffer` (formatted_input_size bytes), builds the
-/// output in `out_buffer` (formatted_output_size bytes), writes it in blocks of exactly
-/// `outsize` bytes and writes everything pending before each read. `state` is updated, also on
-/// a failure; errno holds the cause of a failure.
-[[nodiscard]] CopyResult copy_formatted(int input_fd, int output_fd, char* in_buffer,
-                                        std::size_t insize, char* out_buffer, std::size_t outsize,
+/// failure. Reads blocks of buffers.insize(), writes blocks of exactly buffers.outsize() and
+/// writes everything pending before each read. `state` is updated, also on a failure; errno
+/// holds the cause of a failure.
+[[nodiscard]] CopyResult copy_formatted(int input_fd, int output_fd, const FormatBuffers& buffers,
                                         const FormatSwitches& switches, FormatState& state);

@@ -1,4 +1,5 @@
 // The "-S" and "-B" tallies: documented cases, any block split, 64-bit counters.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -6,42 +7,31 @@
 #include <string>
 #include <vector>
 
+#include "memory_file.h"
+#include "queue_rules.h"
 #include "tally.h"
+
+namespace test_support {
+
+std::ostream& operator<<(std::ostream& os, const DoneCounts& d) {
+  return os << d.done << ":" << d.last_done << ":" << d.records;
+}
+
+}  // namespace test_support
 
 namespace {
 
 using namespace std::string_literals;
 
-struct Done {
-  std::uint64_t done, last_done, records;
-  bool operator==(const Done&) const = default;
-};
+using test_support::DoneCounts;
+using test_support::reference_bounced;
+using test_support::reference_done;
 
-std::ostream& operator<<(std::ostream& os, const Done& d) {
-  return os << d.done << ":" << d.last_done << ":" << d.records;
-}
-
-Done done_in_blocks(const std::string& bytes, std::size_t block) {
+DoneCounts done_in_blocks(const std::string& bytes, std::size_t block) {
   DoneTally tally;
   for (std::size_t at = 0; at < bytes.size(); at += block)
     tally_done_recipients(tally, {bytes.data() + at, std::min(block, bytes.size() - at)});
   return {tally.done, tally.last_done, tally.records};
-}
-
-// The documented rule, one byte at a time, as the reference for the word-at-a-time scan.
-Done done_reference(const std::string& bytes) {
-  Done d{0, 0, 0};
-  char previous = '#';
-  for (char c : bytes) {
-    if (c == 'D' && (previous == '\0' || previous == '#')) {
-      ++d.done;
-      d.last_done = d.records + 1;
-    } else if (c == '\0') {
-      ++d.records;
-    }
-    previous = c;
-  }
-  return d;
 }
 
 std::uint64_t bounced_in_blocks(const std::string& bytes, std::size_t block) {
@@ -49,13 +39,6 @@ std::uint64_t bounced_in_blocks(const std::string& bytes, std::size_t block) {
   for (std::size_t at = 0; at < bytes.size(); at += block)
     tally_bounced_recipients(tally, {bytes.data() + at, std::min(block, bytes.size() - at)});
   return tally.count;
-}
-
-std::uint64_t bounced_reference(const std::string& bytes) {
-  std::uint64_t count = 0;
-  for (std::size_t i = 2; i < bytes.size(); ++i)
-    if (bytes[i] == '\n' && bytes[i - 1] == ':' && bytes[i - 2] == '>') ++count;
-  return count;
 }
 
 std::string random_bytes(std::size_t length, const std::string& alphabet, unsigned seed) {
@@ -69,7 +52,7 @@ std::string random_bytes(std::size_t length, const std::string& alphabet, unsign
 TEST(DoneTally, DocumentedLists) {
   struct Case {
     std::string bytes;
-    Done expected;
+    DoneCounts expected;
   };
   const std::vector<Case> cases = {
       {"Ta@x\0Db@y\0Tc@z\0Dd@w\0"s, {2, 4, 4}},
@@ -93,7 +76,7 @@ TEST(DoneTally, AnyBlockSizeGivesTheWholeListsCounts) {
   // Long enough for many eight-byte words, with every byte the rule looks at.
   for (unsigned seed = 1; seed <= 20; ++seed) {
     const std::string bytes = random_bytes(301, "DDTT#\0x"s, seed);
-    const Done expected = done_reference(bytes);
+    const DoneCounts expected = reference_done(bytes);
     for (std::size_t block = 1; block <= 40; ++block) {
       SCOPED_TRACE("seed " + std::to_string(seed) + " block " + std::to_string(block));
       ASSERT_EQ(done_in_blocks(bytes, block), expected);
@@ -108,7 +91,7 @@ TEST(DoneTally, LongBlocksGiveTheWholeListsCounts) {
     // The only counted "D" early in the list: the records after it are many.
     std::string early = "Da\0" + std::string(9000, '\0') + std::string(9000, 'T');
     for (const std::string* list : {&bytes, &early}) {
-      const Done expected = done_reference(*list);
+      const DoneCounts expected = reference_done(*list);
       for (std::size_t block : {20000, 4081, 4080, 4079, 1000}) {
         SCOPED_TRACE("seed " + std::to_string(seed) + " block " + std::to_string(block));
         ASSERT_EQ(done_in_blocks(*list, block), expected);
@@ -163,7 +146,7 @@ TEST(BouncedTally, DocumentedReports) {
 TEST(BouncedTally, AnyBlockSizeGivesTheWholeReportsCount) {
   for (unsigned seed = 1; seed <= 20; ++seed) {
     const std::string bytes = random_bytes(300, ">>::\n\nx\0"s, seed);
-    const std::uint64_t expected = bounced_reference(bytes);
+    const std::uint64_t expected = reference_bounced(bytes);
     for (std::size_t block = 1; block <= 40; ++block) {
       SCOPED_TRACE("seed " + std::to_string(seed) + " block " + std::to_string(block));
       ASSERT_EQ(bounced_in_blocks(bytes, block), expected);
@@ -176,6 +159,28 @@ TEST(BouncedTally, CountPasses32Bits) {
   tally.count = 0xffffffffu;
   tally_bounced_recipients(tally, {"<a>:\n<b>:\n", 10});
   EXPECT_EQ(tally.count, 0x100000001u);
+}
+
+// The read loops: every byte of the file counted, whatever the block; a failed read reported.
+TEST(TallyFile, ReadsTheWholeFileInBlocks) {
+  const std::string list = random_bytes(5000, "DT#\0xxxx"s, 7);
+  const std::string report = random_bytes(5000, ">:\nxx"s, 8);
+  for (std::size_t size : {1, 7, 4096, 8192}) {
+    SCOPED_TRACE("block " + std::to_string(size));
+    std::vector<char> block(size);
+    DoneTally done;
+    EXPECT_EQ(tally_done_file(test_support::memory_file(list).get(), block, done), 0);
+    EXPECT_EQ(DoneCounts({done.done, done.last_done, done.records}), reference_done(list));
+    BouncedTally bounced;
+    EXPECT_EQ(tally_bounced_file(test_support::memory_file(report).get(), block, bounced), 0);
+    EXPECT_EQ(bounced.count, reference_bounced(report));
+  }
+  UniqueFd directory(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::vector<char> block(64);
+  DoneTally done;
+  errno = 0;
+  EXPECT_EQ(tally_done_file(directory.get(), block, done), -1);
+  EXPECT_EQ(errno, EISDIR);
 }
 
 }  // namespace

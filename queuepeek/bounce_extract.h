@@ -3,25 +3,12 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <span>
+
+#include "fd_io.h"
 
 /// Size of the chunks in which queuepeek reads a bounce report: 512 KiB.
 inline constexpr std::size_t k_bounce_chunk_size = 524288;
-
-/// Releases memory obtained with malloc.
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using MallocBuffer = std::unique_ptr<char[], FreeDeleter>;
-
-/// Closes a stream whose result nobody can check any more (early returns); the success paths
-/// call std::fclose(f.release()) and check it.
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 /// A growable byte buffer from malloc, for the part of a record carried to the next chunk.
 class CarriedBytes {
@@ -65,7 +52,7 @@ struct BounceScan {
 /// How an extraction ended.
 enum class ExtractResult {
   done,           ///< the report was scanned to its end or its first NUL
-  read_error,     ///< reading the report failed (errno as fread or pread left it)
+  read_error,     ///< reading the report failed (errno as read or pread left it)
   write_error,    ///< writing to the output failed
   out_of_memory,  ///< a record's start could not be kept for the next chunk
 };
@@ -79,11 +66,11 @@ enum class ExtractResult {
 [[nodiscard]] ExtractResult scan_bounce_chunk(BounceScan& scan, std::span<const char> chunk,
                                               std::FILE* output);
 
-/// Reads `report` to its end (or to its first NUL byte) in reads of `chunk.size()` bytes (at
-/// least 1) into `chunk`, and writes the addresses scan_bounce_chunk() finds to `output`.
-/// The result is the same for every chunk size. When the report is a regular file read from its
-/// start, memory stays at `chunk` whatever the report holds: a cut address is read again from
-/// the file. Otherwise the part of a record between its start and its ">:" that a chunk
-/// boundary cuts is kept in memory. Neither stream is closed; `output` is not flushed.
-[[nodiscard]] ExtractResult extract_bounced_addresses(std::FILE* report, std::FILE* output,
+/// Reads the descriptor `report` to its end (or to its first NUL byte) in reads of at most
+/// `chunk.size()` bytes (at least 1) into `chunk`, and writes the addresses scan_bounce_chunk()
+/// finds to `output`. The result is the same for every chunk size. When the report is a regular
+/// file read from its start, memory stays at `chunk` whatever the report holds: a cut address
+/// is read again from the file. Otherwise the part of a record between its start and its ">:"
+/// that a chunk boundary cuts is kept in memory. Neither is closed; `output` is not flushed.
+[[nodiscard]] ExtractResult extract_bounced_addresses(int report, std::FILE* output,
                                                       std::span<char> chunk);

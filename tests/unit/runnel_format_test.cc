@@ -15,6 +15,7 @@
 
 #include "fd_io.h"
 #include "format_copy.h"
+#include "memory_file.h"
 
 namespace {
 
@@ -23,60 +24,24 @@ using namespace std::string_literals;
 // Switches as the command-line letters set them.
 FormatSwitches switches(const std::string& letters) {
   FormatSwitches s;
-  for (char c : letters) {
-    switch (c) {
-      case 'b': s.number_lines = s.number_nonblank = true; break;
-      case 'e': s.show_ends = s.show_nonprinting = true; break;
-      case 'n': s.number_lines = true; break;
-      case 's': s.squeeze_blank = true; break;
-      case 't': s.show_tabs = s.show_nonprinting = true; break;
-      case 'v': s.show_nonprinting = true; break;
-      case 'A': s.show_nonprinting = s.show_ends = s.show_tabs = true; break;
-      case 'E': s.show_ends = true; break;
-      case 'T': s.show_tabs = true; break;
-      default: throw std::invalid_argument("unknown switch letter");
-    }
-  }
+  for (char c : letters)
+    if (!apply_format_option(s, c)) throw std::invalid_argument("unknown switch letter");
   return s;
 }
 
-UniqueFd memory_file(const std::string& bytes) {
-  UniqueFd fd(memfd_create("format-test", MFD_CLOEXEC));
-  if (!fd) throw std::runtime_error("memfd_create failed");
-  if (!bytes.empty() && write_fully(fd.get(), bytes.data(), bytes.size()) < 0)
-    throw std::runtime_error("memfd write failed");
-  lseek(fd.get(), 0, SEEK_SET);
-  return fd;
-}
-
-std::string contents(int fd) {
-  std::string out;
-  lseek(fd, 0, SEEK_SET);
-  char buffer[4096];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
-    out.append(buffer, static_cast<std::size_t>(n));
-  return out;
-}
-
-struct Buffers {
-  // Exactly the documented sizes, from malloc, so that AddressSanitizer sees any overrun.
-  Buffers(std::size_t insize, std::size_t outsize)
-      : in(static_cast<char*>(std::malloc(formatted_input_size(insize)))),
-        out(static_cast<char*>(std::malloc(formatted_output_size(insize, outsize)))) {}
-  MallocBuffer in;
-  MallocBuffer out;
-};
+using test_support::contents;
+using test_support::memory_file;
 
 // Copies each operand in turn with one carried state, as the program does.
 std::string format(const std::vector<std::string>& operands, const FormatSwitches& sw,
                    FormatState& state, std::size_t insize = 512, std::size_t outsize = 512) {
   UniqueFd output = memory_file("");
   for (const std::string& operand : operands) {
-    Buffers buffers(insize, outsize);
+    // Fresh buffers of exactly the needed sizes for each operand, so that AddressSanitizer
+    // sees any overrun and nothing leaks from one operand into the next.
+    FormatBuffers buffers(insize, outsize);
     UniqueFd input = memory_file(operand);
-    EXPECT_EQ(copy_formatted(input.get(), output.get(), buffers.in.get(), insize,
-                             buffers.out.get(), outsize, sw, state),
-              CopyResult::done);
+    EXPECT_EQ(copy_formatted(input.get(), output.get(), buffers, sw, state), CopyResult::done);
   }
   return contents(output.get());
 }
@@ -245,10 +210,9 @@ TEST(FormatCopy, ReadErrorWritesNothingAndKeepsRun) {
   for (int run : {-1, 0, 1, 2}) {
     FormatState state;
     state.newline_run = run;
-    Buffers buffers(512, 512);
+    FormatBuffers buffers(512, 512);
     errno = 0;
-    EXPECT_EQ(copy_formatted(directory.get(), output.get(), buffers.in.get(), 512,
-                             buffers.out.get(), 512, switches("nE"), state),
+    EXPECT_EQ(copy_formatted(directory.get(), output.get(), buffers, switches("nE"), state),
               CopyResult::read_error);
     EXPECT_EQ(errno, EISDIR);
     EXPECT_EQ(state.newline_run, run);
@@ -262,10 +226,9 @@ TEST(FormatCopy, WriteErrorIsReported) {
   ASSERT_TRUE(full);
   UniqueFd input = memory_file("a\nb\n");
   FormatState state;
-  Buffers buffers(512, 512);
+  FormatBuffers buffers(512, 512);
   errno = 0;
-  EXPECT_EQ(copy_formatted(input.get(), full.get(), buffers.in.get(), 512, buffers.out.get(), 512,
-                           switches("n"), state),
+  EXPECT_EQ(copy_formatted(input.get(), full.get(), buffers, switches("n"), state),
             CopyResult::write_error);
   EXPECT_EQ(errno, ENOSPC);
 }
@@ -284,9 +247,8 @@ TEST(FormatCopy, OutputFollowsInputOnPipes) {
   CopyResult result = CopyResult::write_error;
   std::thread copier([&] {
     FormatState state;
-    Buffers buffers(512, 512);
-    result = copy_formatted(in_read.get(), out_write.get(), buffers.in.get(), 512,
-                            buffers.out.get(), 512, switches("nE"), state);
+    FormatBuffers buffers(512, 512);
+    result = copy_formatted(in_read.get(), out_write.get(), buffers, switches("nE"), state);
   });
   auto read_some = [&](std::size_t want) {
     std::string got;

@@ -1,5 +1,4 @@
 // runnel: start-up, the command line, the loop over the operands and the exit status.
-#include <error.h>
 #include <fcntl.h>
 #include <getopt.h>
 #include <libintl.h>
@@ -8,12 +7,15 @@
 
 #include <cerrno>
 #include <clocale>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "fd_io.h"
 #include "format_copy.h"
+#include "plain_copy.h"
 
 namespace {
 
@@ -28,8 +30,6 @@ constexpr const char* k_version = QUILLWORKS_VERSION;
 // Process-wide state.
 const char* program_name;          // argv[0], for the usage lines
 const char* input_name = "-";      // operand being copied, for diagnostics
-int input_fd;                      // descriptor being read
-int output_fd = STDOUT_FILENO;     // descriptor written
 bool exit_failed = false;          // a non-fatal failure happened: exit status 1
 
 enum LongOnlyOption { k_option_help = 256, k_option_version };
@@ -51,21 +51,54 @@ __attribute__((format_arg(1))) const char* translate(const char* msgid) {
   return dcgettext(k_text_domain, msgid, LC_MESSAGES);
 }
 
+/// Writes "NAME: MESSAGE" and, when `errnum` is nonzero, ": " and the system's text for it, then
+/// a newline, to standard error, and ends the process with `status` unless it is 0. Standard
+/// output is flushed first, so that what was written before comes first.
+__attribute__((format(printf, 3, 4))) void report(int status, int errnum, const char* format,
+                                                   ...) {
+  std::fflush(stdout);
+  const char* separator = errnum != 0 ? ": " : "";
+  const char* reason = errnum != 0 ? std::strerror(errnum) : "";
+  std::va_list args;
+  std::va_list args_again;
+  va_start(args, format);
+  va_copy(args_again, args);
+  char* message = nullptr;
+  char* line = nullptr;
+  int length = vasprintf(&message, format, args);
+  if (length >= 0)
+    length = asprintf(&line, "%s: %s%s%s\n", program_invocation_name, message, separator, reason);
+  // The line goes out in one write, so that other programs writing to the same standard error,
+  // as in parallel pipelines, cannot cut into it. Without memory for it, it goes in parts.
+  if (length >= 0) {
+    (void)!write_fully(STDERR_FILENO, line, static_cast<std::size_t>(length));
+  } else {
+    std::fprintf(stderr, "%s: ", program_invocation_name);
+    std::vfprintf(stderr, format, args_again);
+    std::fprintf(stderr, "%s%s\n", separator, reason);
+  }
+  va_end(args_again);
+  va_end(args);
+  std::free(line);
+  std::free(message);
+  if (status != 0) std::exit(status);
+}
+
 /// Ends the process after a failure to write: "write error", with the system error text when
 /// `errnum` is nonzero.
 [[noreturn]] void die_write_error(int errnum) {
-  error(k_exit_failure, errnum, "%s", translate("write error"));
-  std::abort();  // error() has ended the process already
+  report(k_exit_failure, errnum, "%s", translate("write error"));
+  std::abort();  // report() has ended the process already
 }
 
 /// Checks the standard output stream after help or version text and closes it; a failure of
 /// either is fatal with `status`.
 void finish_stdout(int status) {
-  if (std::ferror(stdout)) error(status, 0, "%s", translate("write error"));
+  if (std::ferror(stdout)) report(status, 0, "%s", translate("write error"));
   // Flush, then close the descriptor rather than fclose: the diagnostic path flushes stdout
   // again, which must not meet a closed stream.
   if (std::fflush(stdout) != 0 || close(STDOUT_FILENO) != 0)
-    error(status, errno, "%s", translate("write error"));
+    report(status, errno, "%s", translate("write error"));
 }
 
 [[noreturn]] void print_usage(int status) {
@@ -113,61 +146,52 @@ void print_version_block(std::FILE* stream, const char* command_name, const char
                          "licence. There is NO WARRANTY, to the extent permitted by law."));
 }
 
-/// Allocates `size` bytes, page-aligned; ends the process with "Memory exhausted" when there are
-/// none.
-MallocBuffer alloc_or_die(std::size_t size) {
-  // Page-aligned: reads into a buffer that starts 16 bytes into a page (where malloc puts large
-  // blocks) measured 25% slower from the page cache.
-  constexpr std::size_t page = 4096;
-  MallocBuffer buffer(static_cast<char*>(std::aligned_alloc(page, (size + page - 1) / page * page)));
-  if (!buffer) {
-    error(k_exit_failure, 0, "%s", translate("Memory exhausted"));
-    std::abort();
-  }
-  return buffer;
-}
-
 /// Reports a non-fatal failure about the current operand and remembers it for the exit status.
 void report_operand_failure(int errnum) {
-  error(0, errnum, "%s", input_name);
+  report(0, errnum, "%s", input_name);
   exit_failed = true;
 }
 
-/// Runs one copy of `input_fd` to `output_fd`, plain or formatted, with buffers of its own.
-void copy_input(const FormatSwitches* switches, FormatState& state) {
+/// How every operand is copied, and the buffers for it: allocated at the first copy and kept
+/// for the whole run.
+struct Copier {
+  bool formatting = false;
+  FormatSwitches switches;
+  FormatState state;  // numbering and squeezing run on across operands
+  MallocBuffer plain_buffer;
+  std::optional<FormatBuffers> format_buffers;
+};
+
+[[noreturn]] void die_memory_exhausted() {
+  report(k_exit_failure, 0, "%s", translate("Memory exhausted"));
+  std::abort();  // report() has ended the process already
+}
+
+/// Copies `input_fd` to `output_fd`, plain or formatted. A read failure is reported about the
+/// current operand; a write failure or a lack of memory for the buffers ends the process.
+void copy_input(int input_fd, int output_fd, Copier& copier) {
   CopyResult result;
-  int cause;  // taken before the buffers are freed
-  if (switches == nullptr) {
-    MallocBuffer buffer = alloc_or_die(k_block_size);
-    result = copy_plain(input_fd, output_fd, buffer.get(), k_block_size);
-    cause = errno;
+  if (!copier.formatting) {
+    if (!copier.plain_buffer) copier.plain_buffer = page_aligned_buffer(k_block_size);
+    if (!copier.plain_buffer) die_memory_exhausted();
+    result = copy_plain(input_fd, output_fd, copier.plain_buffer.get(), k_block_size);
   } else {
-    MallocBuffer in_buffer = alloc_or_die(formatted_input_size(k_block_size));
-    MallocBuffer out_buffer = alloc_or_die(formatted_output_size(k_block_size, k_block_size));
-    result = copy_formatted(input_fd, output_fd, in_buffer.get(), k_block_size, out_buffer.get(),
-                            k_block_size, *switches, state);
-    cause = errno;
+    if (!copier.format_buffers) copier.format_buffers.emplace(k_block_size, k_block_size);
+    if (!*copier.format_buffers) die_memory_exhausted();
+    result = copy_formatted(input_fd, output_fd, *copier.format_buffers, copier.switches,
+                            copier.state);
   }
-  if (result == CopyResult::read_error) report_operand_failure(cause);
-  if (result == CopyResult::write_error) die_write_error(cause);
+  if (result == CopyResult::read_error) report_operand_failure(errno);
+  if (result == CopyResult::write_error) die_write_error(errno);
 }
 
 /// Parses the options into `switches`, acting on --help and --version at once, as they come.
-/// Returns how many formatting options were given (-u is not one); exits on a bad option.
-int parse_options(int argc, char** argv, FormatSwitches& switches) {
-  int formatting_options = 0;
+/// Returns whether any formatting option was given (-u is not one); exits on a bad option.
+bool parse_options(int argc, char** argv, FormatSwitches& switches) {
+  bool formatting = false;
   for (int c; (c = getopt_long(argc, argv, "benstuvAET", k_long_options, nullptr)) != -1;) {
     switch (c) {
-      case 'b': switches.number_lines = switches.number_nonblank = true; break;
-      case 'e': switches.show_ends = switches.show_nonprinting = true; break;
-      case 'n': switches.number_lines = true; break;
-      case 's': switches.squeeze_blank = true; break;
-      case 't': switches.show_tabs = switches.show_nonprinting = true; break;
-      case 'u': continue;  // accepted and ignored: output is never held back anyway
-      case 'v': switches.show_nonprinting = true; break;
-      case 'A': switches.show_nonprinting = switches.show_ends = switches.show_tabs = true; break;
-      case 'E': switches.show_ends = true; break;
-      case 'T': switches.show_tabs = true; break;
+      case 'u': break;  // accepted and ignored: output is never held back anyway
       case k_option_help: print_usage(k_exit_success);
       case k_option_version:
         // TRANSLATORS: the authors, as the version block names them after "Written by".
@@ -175,46 +199,51 @@ int parse_options(int argc, char** argv, FormatSwitches& switches) {
                             translate("the Kestrel quillworks developers"));
         finish_stdout(k_exit_failure);
         std::exit(k_exit_success);
-      default: print_usage(k_exit_failure);
+      default:
+        if (!apply_format_option(switches, c)) print_usage(k_exit_failure);
+        formatting = true;
     }
-    ++formatting_options;
   }
-  return formatting_options;
+  return formatting;
 }
 
+/// Standard output as the file loop sees it.
+struct Output {
+  int fd;
+  struct stat status;
+  bool check_same_file;  // only a regular file can be read back as an operand while being written
+};
+
 /// One pass of the file loop: opens input_name (standard input for "-"), checks that it is not
-/// the output file, copies it plainly or with `format`, and closes it. Failures are reported and
-/// remembered in exit_failed; `output_status` is standard output's, checked when `check_same_file`.
-void copy_operand(const FormatSwitches* format, FormatState& format_state,
-                  const struct stat& output_status, bool check_same_file, bool& stdin_used) {
+/// the output file, copies it and closes it. Failures are reported and remembered in
+/// exit_failed. Returns whether the operand was standard input.
+bool copy_operand(const Output& output, Copier& copier) {
   UniqueFd operand;
   const bool reading_stdin = std::strcmp(input_name, "-") == 0;
-  if (reading_stdin) {
-    input_fd = STDIN_FILENO;
-    stdin_used = true;
-  } else {
+  if (!reading_stdin) {
     operand = UniqueFd(open(input_name, O_RDONLY | O_CLOEXEC));
     if (!operand) {
       report_operand_failure(errno);
-      return;
+      return false;
     }
-    input_fd = operand.get();
   }
+  const int input_fd = reading_stdin ? STDIN_FILENO : operand.get();
 
   struct stat input_status;
   if (fstat(input_fd, &input_status) != 0) {
     report_operand_failure(errno);
-  } else if (check_same_file && input_status.st_dev == output_status.st_dev &&
-             input_status.st_ino == output_status.st_ino && !reading_stdin) {
+  } else if (output.check_same_file && same_file(input_status, output.status) &&
+             !reading_stdin) {
     // A named operand that is the output file would feed the output back into itself.
     // Standard input that is the output file is let through, as callers may rely on.
-    error(0, 0, translate("%s: input file is output file"), input_name);
+    report(0, 0, translate("%s: input file is output file"), input_name);
     exit_failed = true;
   } else {
-    copy_input(format, format_state);
+    copy_input(input_fd, output.fd, copier);
   }
 
   if (operand && operand.close() != 0) report_operand_failure(errno);
+  return reading_stdin;
 }
 
 }  // namespace
@@ -225,27 +254,24 @@ int main(int argc, char** argv) {
   bindtextdomain(k_text_domain, QUILLWORKS_LOCALEDIR);
   textdomain(k_text_domain);
 
-  FormatSwitches switches;
-  const int formatting_options = parse_options(argc, argv, switches);
+  Copier copier;
+  copier.formatting = parse_options(argc, argv, copier.switches);
 
-  output_fd = STDOUT_FILENO;
-  struct stat output_status;
-  if (fstat(output_fd, &output_status) != 0)
-    error(k_exit_failure, errno, "%s", translate("standard output"));
-  // Only a regular file can be read back as an operand while being written.
-  const bool check_same_file = S_ISREG(output_status.st_mode);
+  Output output;
+  output.fd = STDOUT_FILENO;
+  if (fstat(output.fd, &output.status) != 0)
+    report(k_exit_failure, errno, "%s", translate("standard output"));
+  output.check_same_file = S_ISREG(output.status.st_mode);
 
-  // With no operands, one pass over "-"; numbering and squeezing run on across operands.
-  FormatState format_state;
-  const FormatSwitches* format = formatting_options > 0 ? &switches : nullptr;
+  // With no operands, one pass over "-".
   bool stdin_used = false;
   int index = optind;
   do {
     if (index < argc) input_name = argv[index];
-    copy_operand(format, format_state, output_status, check_same_file, stdin_used);
+    if (copy_operand(output, copier)) stdin_used = true;
   } while (++index < argc);
 
-  if (stdin_used && close(STDIN_FILENO) != 0) error(k_exit_failure, errno, "-");
+  if (stdin_used && close(STDIN_FILENO) != 0) report(k_exit_failure, errno, "-");
   if (close(STDOUT_FILENO) != 0) die_write_error(errno);
   return exit_failed ? k_exit_failure : k_exit_success;
 }

@@ -1,6 +1,6 @@
 // Fuzz target for the two recipient tallies. The input picks how the file is cut into blocks;
-// the rest is the file. Both tallies must give the counts of a plain byte-by-byte count
-// written below from the rules, whatever the blocks.
+// the rest is the file. Both tallies must give the counts of the plain byte-by-byte reference,
+// whatever the blocks.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -8,41 +8,8 @@
 #include <span>
 #include <string_view>
 
+#include "queue_rules.h"
 #include "tally.h"
-
-namespace {
-
-struct DoneCounts {
-  std::uint64_t done = 0, last_done = 0, records = 0;
-};
-
-DoneCounts reference_done(std::string_view list) {
-  DoneCounts counts;
-  char previous = '#';
-  for (char c : list) {
-    if (c == 'D' && (previous == '\0' || previous == '#')) {
-      ++counts.done;
-      counts.last_done = counts.records + 1;
-    } else if (c == '\0') {
-      ++counts.records;
-    }
-    previous = c;
-  }
-  return counts;
-}
-
-std::uint64_t reference_bounced(std::string_view report) {
-  std::uint64_t count = 0;
-  char older = '\0', previous = '\0';
-  for (char c : report) {
-    if (c == '\n' && previous == ':' && older == '>') ++count;
-    older = previous;
-    previous = c;
-  }
-  return count;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::uint64_t state = 0;
@@ -61,13 +28,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     position += block;
   }
 
-  DoneCounts expected = reference_done(text);
+  const test_support::DoneCounts expected = test_support::reference_done(text);
   if (done.done != expected.done || done.last_done != expected.last_done ||
       done.records != expected.records) {
     std::fprintf(stderr, "-S counts differ\n");
     std::abort();
   }
-  if (bounced.count != reference_bounced(text)) {
+  if (bounced.count != test_support::reference_bounced(text)) {
     std::fprintf(stderr, "-B count differs\n");
     std::abort();
   }

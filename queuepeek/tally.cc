@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "fd_io.h"
+
 namespace {
 
 // Sixteen bytes at once: SSE2 on x86 and x86-64, NEON on ARM, plain integer code elsewhere,
@@ -100,6 +102,17 @@ VECTOR_CODE void tally_vectors(DoneTally& tally, const unsigned char* p,
   tally_bytes(tally, p, end);
 }
 
+// Reads `fd` to its end into `block`, passing each part read to `add`.
+template <typename Tally>
+int tally_file(int fd, std::span<char> block, Tally& tally,
+               void (*add)(Tally&, std::span<const char>)) {
+  for (;;) {
+    const ssize_t n = read_retrying(fd, block.data(), block.size());
+    if (n <= 0) return n < 0 ? -1 : 0;
+    add(tally, {block.data(), static_cast<std::size_t>(n)});
+  }
+}
+
 }  // namespace
 
 void tally_done_recipients(DoneTally& tally, std::span<const char> block) {
@@ -136,4 +149,12 @@ void tally_bounced_recipients(BouncedTally& tally, std::span<const char> block) 
     tally.previous[0] = tally.previous[1];
   }
   tally.previous[1] = p[n - 1];
+}
+
+int tally_done_file(int fd, std::span<char> block, DoneTally& tally) {
+  return tally_file(fd, block, tally, tally_done_recipients);
+}
+
+int tally_bounced_file(int fd, std::span<char> block, BouncedTally& tally) {
+  return tally_file(fd, block, tally, tally_bounced_recipients);
 }

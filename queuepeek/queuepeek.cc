@@ -1,4 +1,4 @@
-// queuepeek: command line, queue path resolution, opening, the tallies' read loop and exit status.
+// queuepeek: command line, queue path resolution, opening, closing and exit status.
 #include <fcntl.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "bounce_extract.h"
+#include "fd_io.h"
 #include "tally.h"
 
 namespace {
@@ -70,22 +72,24 @@ char stdout_buffer[256];
   return true;
 }
 
-/// Opens queue_path in "r+b": the file must exist and be writable by the caller,
-/// although nothing is written to it. Prints "open file error:" and the path on failure.
-/// Only a regular file is taken: qmail's queue files always are, and a FIFO opened for reading
-/// and writing would never reach its end, since this process would hold its writing side.
-UniqueFile open_queue_file() {
-  UniqueFile file(std::fopen(queue_path, "r+b"));
+/// Closes a stream whose result nobody can check any more (early returns); the success paths
+/// call std::fclose(f.release()) and check it.
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+/// Opens queue_path for reading and writing: the file must exist and be writable by the
+/// caller, although nothing is written to it. Prints "open file error:" and the path on
+/// failure. Only a regular file is taken: qmail's queue files always are, and a FIFO opened for
+/// reading and writing would never reach its end, since this process would hold its writing
+/// side. Every read is a whole block or chunk, so a descriptor is all it takes.
+UniqueFd open_queue_file() {
+  UniqueFd file(open(queue_path, O_RDWR | O_CLOEXEC));
   struct stat status;
-  if (file && (fstat(fileno(file.get()), &status) != 0 || !S_ISREG(status.st_mode)))
-    file.reset();
-  if (!file) {
-    std::printf("open file error:%s", queue_path);
-    return file;
-  }
-  // Unbuffered: every read is a whole block or chunk, which the stream would pass straight
-  // through anyway; this saves its own 4 KiB buffer and the fstat that sizes it.
-  static_cast<void>(std::setvbuf(file.get(), nullptr, _IONBF, 0));
+  if (file && (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)))
+    file = UniqueFd();
+  if (!file) std::printf("open file error:%s", queue_path);
   return file;
 }
 
@@ -103,21 +107,16 @@ int read_failure(const char* path) {
 
 /// "-S" and "-B": reads the whole file in blocks, then prints the counts.
 int run_tally(Mode mode) {
-  UniqueFile file = open_queue_file();
+  UniqueFd file = open_queue_file();
   if (!file) return finish(k_exit_failure);
   DoneTally done_tally;
   BouncedTally bounced_tally;
-  std::size_t n;
-  do {
-    n = std::fread(tally_block, 1, sizeof tally_block, file.get());
-    if (mode == Mode::done_tally)
-      tally_done_recipients(done_tally, {tally_block, n});
-    else
-      tally_bounced_recipients(bounced_tally, {tally_block, n});
-  } while (n == sizeof tally_block);
+  const int counted = mode == Mode::done_tally
+                          ? tally_done_file(file.get(), tally_block, done_tally)
+                          : tally_bounced_file(file.get(), tally_block, bounced_tally);
   // A read error leaves counts of part of the file: they are never printed.
-  if (std::ferror(file.get())) return read_failure(queue_path);
-  if (std::fclose(file.release()) != 0) return read_failure(queue_path);
+  if (counted != 0) return read_failure(queue_path);
+  if (file.close() != 0) return read_failure(queue_path);
 
   if (mode == Mode::done_tally)
     std::printf("%" PRIu64 ":%" PRIu64 ":%" PRIu64, done_tally.done, done_tally.last_done,
@@ -127,13 +126,12 @@ int run_tally(Mode mode) {
   return finish(k_exit_success);
 }
 
-/// True when `path` names the regular file open as `file`: opening it with "w+b" would empty it.
-bool same_regular_file(const char* path, std::FILE* file) {
+/// True when `path` names the regular file open as `fd`: opening it for output would empty it.
+bool same_regular_file(const char* path, int fd) {
   struct stat path_status;
   struct stat file_status;
   return stat(path, &path_status) == 0 && S_ISREG(path_status.st_mode) &&
-         fstat(fileno(file), &file_status) == 0 && path_status.st_dev == file_status.st_dev &&
-         path_status.st_ino == file_status.st_ino;
+         fstat(fd, &file_status) == 0 && same_file(path_status, file_status);
 }
 
 /// Creates or empties OUTPUT for writing. Write-only, and a FIFO without a reader is refused
@@ -169,7 +167,7 @@ int write_failure(UniqueFile& output, const char* output_path) {
 
 /// "-D": writes the addresses of the report at queue_path to `output_path`.
 int run_extraction(const char* output_path) {
-  UniqueFile report = open_queue_file();
+  UniqueFd report = open_queue_file();
   if (!report) return finish(k_exit_failure);
   // The report belongs to qmail: OUTPUT naming it would truncate it before it is read.
   // Declared before the stream that uses it, so that it outlives the stream's close.
@@ -177,7 +175,7 @@ int run_extraction(const char* output_path) {
   UniqueFile output(same_regular_file(output_path, report.get()) ? nullptr
                                                                  : open_output(output_path));
   if (!output) {
-    report.reset();
+    report = UniqueFd();
     std::printf("open file error:%s", output_path);
     return finish(k_exit_failure);
   }
@@ -202,7 +200,7 @@ int run_extraction(const char* output_path) {
     case ExtractResult::write_error:
       return write_failure(output, output_path);
   }
-  if (std::fclose(report.release()) != 0) {
+  if (report.close() != 0) {
     discard_output(output);
     return read_failure(queue_path);
   }

@@ -120,7 +120,43 @@ char* emit_tabs_shown(const unsigned char* p, const unsigned char* end, char* ou
   }
 }
 
+// Bytes the copy may store past the end of the text it has built (whole 16-byte stores).
+constexpr std::size_t k_store_slack = 16;
+
+// The input buffer holds a block and the sentinel newline after it.
+constexpr std::size_t input_buffer_size(std::size_t insize) { return insize + 1; }
+
+// The output buffer holds a partial output block not yet written (at most outsize - 1), then
+// the most that one pass of the line loop adds before pending output is checked again: an empty
+// line's number, "$" and newline, then the next line's number and four bytes for each of its at
+// most insize - 1 bytes in this block; and the store slack.
+constexpr std::size_t output_buffer_size(std::size_t insize, std::size_t outsize) {
+  return outsize - 1 + 4 * insize + 2 * k_max_field_text + 2 + k_store_slack;
+}
+
 }  // namespace
+
+bool apply_format_option(FormatSwitches& switches, int letter) {
+  switch (letter) {
+    case 'b': switches.number_lines = switches.number_nonblank = true; break;
+    case 'e': switches.show_ends = switches.show_nonprinting = true; break;
+    case 'n': switches.number_lines = true; break;
+    case 's': switches.squeeze_blank = true; break;
+    case 't': switches.show_tabs = switches.show_nonprinting = true; break;
+    case 'v': switches.show_nonprinting = true; break;
+    case 'A': switches.show_nonprinting = switches.show_ends = switches.show_tabs = true; break;
+    case 'E': switches.show_ends = true; break;
+    case 'T': switches.show_tabs = true; break;
+    default: return false;
+  }
+  return true;
+}
+
+FormatBuffers::FormatBuffers(std::size_t insize, std::size_t outsize)
+    : m_insize(insize),
+      m_outsize(outsize),
+      m_in(page_aligned_buffer(input_buffer_size(insize))),
+      m_out(page_aligned_buffer(output_buffer_size(insize, outsize))) {}
 
 LineCounter line_counter_start() { return line_counter_at("0"); }
 
@@ -161,9 +197,12 @@ std::string_view line_number_text(const LineCounter& counter) {
                           static_cast<std::size_t>(k_tab_index + 1 - counter.print_pos));
 }
 
-CopyResult copy_formatted(int input_fd, int output_fd, char* in_buffer, std::size_t insize,
-                          char* out_buffer, std::size_t outsize, const FormatSwitches& switches,
-                          FormatState& state) {
+CopyResult copy_formatted(int input_fd, int output_fd, const FormatBuffers& buffers,
+                          const FormatSwitches& switches, FormatState& state) {
+  char* const in_buffer = buffers.in();
+  char* const out_buffer = buffers.out();
+  const std::size_t insize = buffers.insize();
+  const std::size_t outsize = buffers.outsize();
   const bool number_all = switches.number_lines && !switches.number_nonblank;
   const ExpansionTable& table = switches.show_tabs ? k_visible_tabs : k_visible;
   auto* const in_start = reinterpret_cast<unsigned char*>(in_buffer);

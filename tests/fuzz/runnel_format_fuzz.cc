@@ -102,8 +102,8 @@ std::string engine_format(std::string_view text, const Plan& plan,
                           const std::vector<std::size_t>& cuts,
                           const std::vector<std::size_t>& read_sizes, std::size_t insize,
                           std::size_t outsize) {
-  std::vector<char> in_buffer(formatted_input_size(insize));
-  std::vector<char> out_buffer(formatted_output_size(insize, outsize));
+  FormatBuffers buffers(insize, outsize);
+  if (!buffers) std::abort();
   FormatState state;
   if (plan.first_number != 0) state.line = line_counter_at(digits_of(plan.first_number));
   g_output.clear();
@@ -114,8 +114,7 @@ std::string engine_format(std::string_view text, const Plan& plan,
     std::size_t end = i < cuts.size() ? cuts[i] : text.size();
     g_input = text.substr(begin, end - begin);
     g_input_pos = 0;
-    CopyResult result = copy_formatted(k_input_fd, k_output_fd, in_buffer.data(), insize,
-                                       out_buffer.data(), outsize, plan.switches, state);
+    CopyResult result = copy_formatted(k_input_fd, k_output_fd, buffers, plan.switches, state);
     if (result != CopyResult::done) std::abort();
     begin = end;
   }

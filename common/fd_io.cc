@@ -1,4 +1,4 @@
-// Descriptor I/O primitives and the plain copy.
+// Descriptor owner and the retrying read/write primitives.
 #include "fd_io.h"
 
 #include <unistd.h>
@@ -40,6 +40,13 @@ ssize_t read_retrying(int fd, char* buffer, std::size_t size) {
   }
 }
 
+ssize_t pread_retrying(int fd, char* buffer, std::size_t size, off_t offset) {
+  for (;;) {
+    ssize_t n = ::pread(fd, buffer, size, offset);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
 ssize_t write_fully(int fd, const char* buffer, std::size_t length) {
   std::size_t done = 0;
   while (done < length) {
@@ -56,14 +63,4 @@ ssize_t write_fully(int fd, const char* buffer, std::size_t length) {
     done += static_cast<std::size_t>(n);
   }
   return static_cast<ssize_t>(done);
-}
-
-CopyResult copy_plain(int input_fd, int output_fd, char* buffer, std::size_t size) {
-  for (;;) {
-    ssize_t n = read_retrying(input_fd, buffer, size);
-    if (n < 0) return CopyResult::read_error;
-    if (n == 0) return CopyResult::done;
-    if (write_fully(output_fd, buffer, static_cast<std::size_t>(n)) < 0)
-      return CopyResult::write_error;
-  }
 }

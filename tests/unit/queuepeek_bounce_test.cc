@@ -1,9 +1,12 @@
 // Bounce address extraction: documented reports, records cut by chunk boundaries anywhere,
 // NUL bytes, the empty-reason record, and failures of the streams.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -11,37 +14,22 @@
 #include <vector>
 
 #include "bounce_extract.h"
+#include "memory_file.h"
+#include "queue_rules.h"
 
 namespace {
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
 
-// The rules applied to the whole report as one text, written as plainly as possible: the
-// reference that every chunked scan must agree with.
-std::string reference_extract(std::string_view report) {
-  const std::string_view text = report.substr(0, report.find('\0'));
-  std::string out;
-  std::size_t pos = 0;
-  bool first = true;
-  for (;;) {
-    const std::size_t separator = text.find("\n\n<", pos);
-    const bool last = separator == std::string_view::npos;
-    const std::size_t end = last ? text.size() : separator;
-    std::size_t start = pos;
-    if (first && start < end) ++start;  // the first record's "<"
-    // The separator's first newline may end the record's ">:" line.
-    const std::string_view searched = text.substr(start, (last ? end : end + 1) - start);
-    const std::size_t mark = searched.find(">:\n");
-    if (mark != std::string_view::npos) {
-      const std::string_view address = searched.substr(0, mark);
-      if (address.find('@') != std::string_view::npos) out += std::string(address) + "\r\n";
-    }
-    if (last) return out;
-    first = false;
-    pos = separator + 3;
-  }
-}
+using test_support::memory_file;
+using test_support::reference_extract;
+
+// Closes a stream at the end of a test.
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 std::string read_back(std::FILE* f) {
   std::string bytes;
@@ -62,7 +50,7 @@ UniqueFile temporary_file(std::string_view bytes) {
 
 // Runs the extraction over `report` in chunks of `chunk_size`; returns what it wrote.
 std::string extract(std::string_view report, std::size_t chunk_size) {
-  UniqueFile in = temporary_file(report);
+  UniqueFd in = memory_file(report);
   UniqueFile out = temporary_file("");
   std::vector<char> chunk(chunk_size);
   const ExtractResult result = extract_bounced_addresses(in.get(), out.get(), chunk);
@@ -245,10 +233,10 @@ TEST(BounceExtract, CarriesOnlyTheAddressPartOfACutRecord) {
 TEST(BounceExtract, RereadsCutAddressesFromTheFile) {
   const std::string report = "<a@x>:\nr\n\n<" + std::string(5000, 'z') + "@x>:\nr\n\n<" +
                              std::string(3000, 'q') + ">:\nno at sign\n\n<b@y>:\nr\n\n";
-  UniqueFile in = temporary_file(report);
+  UniqueFd in = memory_file(report);
   UniqueFile out = temporary_file("");
   BounceScan scan;
-  scan.reread_fd = fileno(in.get());
+  scan.reread_fd = in.get();
   const std::string_view whole = report;
   for (std::size_t pos = 0; pos < whole.size(); pos += 100) {
     ASSERT_EQ(scan_bounce_chunk(scan, whole.substr(pos, 100), out.get()), ExtractResult::done);
@@ -259,31 +247,18 @@ TEST(BounceExtract, RereadsCutAddressesFromTheFile) {
 }
 
 TEST(BounceExtract, ReportsAReadError) {
-  // A stream that yields one record, then fails.
-  struct Source {
-    int calls = 0;
-  } source;
-  cookie_io_functions_t functions{};
-  functions.read = [](void* cookie, char* buffer, std::size_t size) -> ssize_t {
-    auto* s = static_cast<Source*>(cookie);
-    if (s->calls++ > 0) {
-      errno = EIO;
-      return -1;
-    }
-    const std::string_view record = "<a@x>:\nr\n\n";
-    const std::size_t n = std::min(size, record.size());
-    std::memcpy(buffer, record.data(), n);
-    return static_cast<ssize_t>(n);
-  };
-  UniqueFile in(fopencookie(&source, "r", functions));
-  ASSERT_TRUE(in);
+  UniqueFd directory(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_TRUE(directory);
   UniqueFile out = temporary_file("");
   std::vector<char> chunk(64);
-  EXPECT_EQ(extract_bounced_addresses(in.get(), out.get(), chunk), ExtractResult::read_error);
+  errno = 0;
+  EXPECT_EQ(extract_bounced_addresses(directory.get(), out.get(), chunk),
+            ExtractResult::read_error);
+  EXPECT_EQ(errno, EISDIR);
 }
 
 TEST(BounceExtract, ReportsAWriteError) {
-  UniqueFile in = temporary_file("<a@x>:\nr\n\n");
+  UniqueFd in = memory_file("<a@x>:\nr\n\n");
   UniqueFile out(std::fopen("/dev/full", "w"));
   ASSERT_TRUE(out);
   // Unbuffered, so that the first address meets the full device inside the scan.
@@ -293,7 +268,7 @@ TEST(BounceExtract, ReportsAWriteError) {
 }
 
 TEST(BounceExtract, ReportWithoutAddressesWritesNothingEvenToAFullDevice) {
-  UniqueFile in = temporary_file("<local>:\nr\n\n");
+  UniqueFd in = memory_file("<local>:\nr\n\n");
   UniqueFile out(std::fopen("/dev/full", "w"));
   ASSERT_TRUE(out);
   ASSERT_EQ(std::setvbuf(out.get(), nullptr, _IONBF, 0), 0);

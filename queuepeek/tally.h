@@ -31,3 +31,11 @@ struct BouncedTally {
 /// Adds to `tally` every ">", ":", newline sequence that ends in `block`, the next part of a
 /// bounce report, including those that begin in the previous blocks.
 void tally_bounced_recipients(BouncedTally& tally, std::span<const char> block);
+
+/// Reads `fd` to its end in reads of at most `block.size()` bytes into `block` and adds every
+/// byte to `tally`. Returns 0, or -1 with errno set when a read failed: the counts then cover
+/// only part of the file.
+[[nodiscard]] int tally_done_file(int fd, std::span<char> block, DoneTally& tally);
+
+/// The same for a bounce report and tally_bounced_recipients().
+[[nodiscard]] int tally_bounced_file(int fd, std::span<char> block, BouncedTally& tally);

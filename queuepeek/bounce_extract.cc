@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 bool CarriedBytes::append(const char* bytes, std::size_t length) {
   if (length > m_capacity - m_size) {
@@ -42,8 +43,7 @@ ExtractResult copy_from_report(int fd, std::uint64_t offset, std::uint64_t lengt
   while (length > 0) {
     const std::size_t want = length < sizeof buffer ? static_cast<std::size_t>(length)
                                                     : sizeof buffer;
-    const ssize_t n = pread(fd, buffer, want, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = pread_retrying(fd, buffer, want, static_cast<off_t>(offset));
     if (n <= 0) {
       if (n == 0) errno = EIO;  // the report became shorter than what was scanned
       return ExtractResult::read_error;
@@ -165,24 +165,21 @@ ExtractResult scan_bounce_chunk(BounceScan& scan, std::span<const char> chunk, s
   return ExtractResult::done;
 }
 
-ExtractResult extract_bounced_addresses(std::FILE* report, std::FILE* output,
-                                        std::span<char> chunk) {
+ExtractResult extract_bounced_addresses(int report, std::FILE* output, std::span<char> chunk) {
   BounceScan scan;
   // A regular file read from its start can give back any earlier bytes: cut addresses need
   // no memory of their own, however long the records before their ">:" lines are.
-  const int fd = fileno(report);
   struct stat status;
-  if (fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && ftello(report) == 0)
-    scan.reread_fd = fd;
+  if (fstat(report, &status) == 0 && S_ISREG(status.st_mode) && lseek(report, 0, SEEK_CUR) == 0)
+    scan.reread_fd = report;
   while (!scan.text_ended) {
-    const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), report);
+    const ssize_t n = read_retrying(report, chunk.data(), chunk.size());
     // A failed read ends the scan before its bytes are used: no answer from part of a report.
-    if (n < chunk.size() && std::ferror(report)) return ExtractResult::read_error;
-    if (n > 0) {
-      const ExtractResult result = scan_bounce_chunk(scan, {chunk.data(), n}, output);
-      if (result != ExtractResult::done) return result;
-    }
-    if (n < chunk.size()) break;
+    if (n < 0) return ExtractResult::read_error;
+    if (n == 0) break;
+    const ExtractResult result =
+        scan_bounce_chunk(scan, {chunk.data(), static_cast<std::size_t>(n)}, output);
+    if (result != ExtractResult::done) return result;
   }
   return ExtractResult::done;
 }
