@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Thin wrapper over CMake presets: the everyday commands in one word each.
 .PHONY: all build build-ci demo check check-asan check-32 memcheck fuzz bench install package clean
 

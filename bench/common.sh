@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Timing helpers shared by the benchmark scripts (POSIX sh; sourced, not run).
 
 now() { date +%s%N; }

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Benchmarks of the programs, each beside a reference measured in the same run: builds a Release
 # binary, makes the data (about 2.3 GiB in a folder from mktemp -d, removed at the end; or kept
 # in $BENCH_DATA when that is set, for the next run), and prints medians of several runs as GB/s

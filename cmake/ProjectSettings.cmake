@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Interface targets that every target of the project links: build settings and warnings.
 
 add_library(project_settings INTERFACE)

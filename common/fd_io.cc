@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Descriptor owner and the retrying read/write primitives.
 #include "fd_io.h"
 

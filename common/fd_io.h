@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Descriptor and buffer owners, read/write primitives that survive interrupted calls, and the
 // same-file test.
 #pragma once

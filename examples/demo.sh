@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs the programs on the bundled examples. Argument: the build directory.
 set -eu
 build=${1:-build/ci}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pathprobe: tells whether a path can be opened for reading, in text and in the exit status.
 #include <fcntl.h>
 #include <unistd.h>

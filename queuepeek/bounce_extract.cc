@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bounce address extraction: records found across chunk boundaries as in one whole text.
 #include "bounce_extract.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bounce address extraction for queuepeek -D: a streaming scan of a bounce report.
 #pragma once
 

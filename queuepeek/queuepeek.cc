@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // queuepeek: command line, queue path resolution, opening, closing and exit status.
 #include <fcntl.h>
 #include <stdio_ext.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The recipient tallies: vector counting for "-S", memchr scanning for "-B".
 #include "tally.h"
 

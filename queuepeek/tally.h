@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The recipient tallies of queuepeek: engines that count over blocks of a queue file.
 #pragma once
 

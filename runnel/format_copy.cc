@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The formatted copy and the line counter.
 #include "format_copy.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The formatted copy: line numbers, line-end marks, squeezed empty lines, visible control bytes.
 #pragma once
 

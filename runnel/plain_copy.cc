@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The plain copy.
 #include "plain_copy.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The plain copy: blocks read and written as they are.
 #pragma once
 

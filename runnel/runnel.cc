@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // runnel: start-up, the command line, the loop over the operands and the exit status.
 #include <fcntl.h>
 #include <getopt.h>

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Fails unless a catalogue and the template hold the same messages: every text of the template
 # translated (none missing, empty or fuzzy) and nothing that the programs no longer say.
 # Arguments: the catalogue (or the template kept in po/), the template made by the build, and

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: MIT
 # Runs the bash completions of runnel and queuepeek on a table of command lines, in a directory
 # of its own with a queue of its own, and fails on any completion that differs from the table.
 # Arguments: the directory holding the completion scripts, and runnel, whose help text lists

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Installs a build tree into a fresh directory as "make install" does and fails unless exactly
 # the expected files are there: the programs (stripped), the manual pages, the catalogues and
 # the bash completions.

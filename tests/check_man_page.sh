@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Renders a manual page the way man does on a UTF-8 terminal, with every groff warning on, and
 # fails on any warning, on a page without its main sections, or when its title line does not
 # carry the version.

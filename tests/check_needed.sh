@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Fails unless the program's only NEEDED shared libraries are libc.so.6 and glibc's loader.
 set -eu
 program=$1

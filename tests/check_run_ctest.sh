@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs run_ctest.sh on a small project of its own, in parallel, and fails unless it lists each
 # skipped test with its reason and keeps ctest's exit status.
 # Arguments: cmake, ctest.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Makes the tests' pseudo-translation: every text of the template with "~ " in front of each
 # non-empty line, compiled into a catalogue. Arguments: template, output .mo, work directory.
 set -eu

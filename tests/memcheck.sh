@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs end-to-end test programs with every program they start under valgrind's memcheck, and
 # fails on a failing test or on any error memcheck reports (invalid reads and writes, use of
 # uninitialised bytes, bad frees, definite leaks).

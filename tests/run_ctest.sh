@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs ctest, then lists every test that did not run with the reason it gave, which ctest's own
 # summary leaves out ("Skipped" only): a "skipped: TEST: REASON" line each, and a count line.
 # Exits with ctest's status, whatever the listing does.

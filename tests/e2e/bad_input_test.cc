@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bad input for all three programs: operands of every awkward kind and name, queue names that
 // try to leave the queue or do not fit, output that cannot take the list. Each case has its
 // message and status, and nothing around the bad input may be lost.

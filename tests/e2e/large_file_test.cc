@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files past 4 GiB and lines of a gigabyte: sparse files (holes cost no disk and read as NUL
 // bytes) pass through the programs, which must count them exactly on 32-bit builds too and keep
 // their memory small whatever the line length.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pathprobe end to end: both answers with their inverted statuses, and the unusual paths.
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // queuepeek under injected faults: each failure gives its message and status, OUTPUT holds no
 // partial list, and the queue file is never written.
 #include <fcntl.h>

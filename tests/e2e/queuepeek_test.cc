@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // queuepeek end to end: statuses, exact answers, path resolution, refusals and the samples.
 #include <fcntl.h>
 #include <gtest/gtest.h>

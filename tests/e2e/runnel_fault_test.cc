@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // runnel under injected faults: interrupted and short transfers change nothing, failures give
 // their diagnostics and statuses.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // runnel under German and French locales, with the catalogues compiled in the build tree: its
 // translated help, version block and diagnostics, byte for byte, and the C locale's plain texts.
 #include <libintl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // runnel end to end: the built program's output, diagnostics and exit status, byte for byte.
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What runnel says in English, byte for byte: shared by the end-to-end tests that check it.
 #pragma once
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for the bounce address extraction. The input picks two chunk sizes; the rest is a
 // bounce report. The addresses written must not depend on the chunk size, nor on whether the
 // report can be read again (a regular file) or only once (a descriptor that is no file, read in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for the two recipient tallies. The input picks how the file is cut into blocks;
 // the rest is the file. Both tallies must give the counts of the plain byte-by-byte reference,
 // whatever the blocks.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs one fuzz target for a bounded time: the committed seeds are read, new inputs go to a
 # corpus in the build tree, and a failing input is left there with the target's report.
 # Usage: run_fuzzer.sh TARGET SEED_DIR WORK_DIR SECONDS

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for the formatted copy. The input picks the switches, the block sizes, where the
 // stream is cut into operands and how many bytes each read returns; the rest is the text. The
 // output must equal the output of one operand read in one block, and the output of a plain

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fault injection for the end-to-end tests: an LD_PRELOAD library that makes chosen I/O calls fail.
 //
 // Loaded into a program with LD_PRELOAD, it wraps the calls the programs import for their data

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Environment for the fault-injection library and the reading of its report.
 #include "fault_injection.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running a program under the fault-injection library and reading back what the library did.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Memory files for the unit tests: descriptors that hold given bytes, and their contents.
 #pragma once
 

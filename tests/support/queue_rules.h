@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rules of queuepeek's answers written out plainly, byte by byte or over the whole text:
 // the one reference that the unit tests, the fuzz targets and the end-to-end tests compare the
 // tallies and the extraction with.

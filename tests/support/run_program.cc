@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Child-process runner and temporary directories for the end-to-end tests.
 #include "run_program.h"
 

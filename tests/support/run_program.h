@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a built program in a child process and captures what it says: shared by the end-to-end tests.
 #pragma once
 

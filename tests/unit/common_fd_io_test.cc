@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shared descriptor primitives and the plain copy: interruption, short transfers, failures.
 #include <fcntl.h>
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bounce address extraction: documented reports, records cut by chunk boundaries anywhere,
 // NUL bytes, the empty-reason record, and failures of the streams.
 #include <fcntl.h>

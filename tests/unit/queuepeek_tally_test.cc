@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The "-S" and "-B" tallies: documented cases, any block split, 64-bit counters.
 #include <fcntl.h>
 #include <gtest/gtest.h>

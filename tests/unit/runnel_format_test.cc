@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The formatted copy over real descriptors: options, state across operands, block sizes.
 #include <fcntl.h>
 #include <sys/mman.h>
