@@ -22,14 +22,6 @@ CpuFeatures ask_processor() {
 }  // namespace
 
 const CpuFeatures& cpu_features() {
-  // The programs are single-threaded: a plain flag does, where a static initialised by a call
-  // would bring in the thread-safe guard and, through the static C++ library, its terminate
-  // handler and name demangler (over 100 KiB of program).
-  static CpuFeatures features;
-  static bool asked = false;
-  if (!asked) {
-    features = ask_processor();
-    asked = true;
-  }
+  static const CpuFeatures features = ask_processor();
   return features;
 }
