@@ -26,9 +26,9 @@ const char* scan_path_name(ScanPath path);
 
 // For the sources that define the vector paths. Vector code is compiled for its extension with
 // a target attribute and run only where the processor has it, so that a build for processors
-// without it (32-bit x86 without SSE2) still has it. The kernels are templates on the vector
-// width, written with the compiler's generic vectors and inlined into one function per path:
-// the inlined code is compiled for that function's extension.
+// without it (32-bit x86 without SSE2) still has it. The tallies' kernels are templates on the
+// vector width, written with the compiler's generic vectors and inlined (KERNEL_CODE) into one
+// function per path: the inlined code is compiled for that function's extension.
 #if defined(__x86_64__) || defined(__i386__)
 #define QUEUEPEEK_VECTOR_PATHS 1
 #define SSE2_CODE __attribute__((target("sse2")))
