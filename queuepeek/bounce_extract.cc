@@ -173,8 +173,8 @@ ExtractResult at_newline(BounceScan& scan, const char* p, std::size_t n, std::si
 
 // The plain path: the chunk's text is cut at its first NUL, then memchr finds each newline.
 // Lines of real reports are 40 to 80 bytes, so it jumps over most bytes.
-ExtractResult scan_newlines_bytes(BounceScan& scan, const char* p, std::size_t& n,
-                                  std::size_t pos, std::uint64_t base, StagedOutput& output) {
+ExtractResult scan_newlines_bytes(BounceScan& scan, const char* p, std::size_t& n, std::size_t pos,
+                                  std::uint64_t base, StagedOutput& output) {
   while (pos < n) {
     const auto* newline = static_cast<const char*>(std::memchr(p + pos, '\n', n - pos));
     if (newline == nullptr) break;

@@ -43,8 +43,16 @@ struct Vectors {
   typedef unsigned char Bytes __attribute__((vector_size(N)));
 };
 
-// 255 rounds at most between two sums, so that no per-byte counter overflows.
-constexpr int k_rounds = 255;
+// 255 vectors at most between two sums, so that no per-byte counter overflows.
+constexpr std::ptrdiff_t k_rounds = 255;
+
+// The end of the next group of whole vectors from p: at most k_rounds of them. One bound per
+// group keeps the inner loops to a single test.
+template <int N>
+KERNEL_CODE const unsigned char* group_end_of(const unsigned char* p, const unsigned char* end) {
+  const std::ptrdiff_t vectors = (end - p) / N;
+  return p + N * (vectors < k_rounds ? vectors : k_rounds);
+}
 
 template <int N>
 KERNEL_CODE std::uint64_t sum_bytes(const typename Vectors<N>::Bytes& counts) {
@@ -60,7 +68,7 @@ KERNEL_CODE std::uint64_t count_nuls(const unsigned char* p, const unsigned char
   std::uint64_t total = 0;
   while (end - p >= N) {
     Bytes counts{};
-    for (int round = 0; round < k_rounds && end - p >= N; ++round, p += N) {
+    for (const unsigned char* const group_end = group_end_of<N>(p, end); p < group_end; p += N) {
       Bytes bytes;
       std::memcpy(&bytes, p, sizeof bytes);
       counts -= reinterpret_cast<Bytes>(bytes == 0);
@@ -85,7 +93,7 @@ KERNEL_CODE void tally_done_vectors(DoneTally& tally, const unsigned char* p,
   while (end - p >= N) {
     Bytes nul_counts{};
     Bytes done_counts{};
-    for (int round = 0; round < k_rounds && end - p >= N; ++round, p += N) {
+    for (const unsigned char* const group_end = group_end_of<N>(p, end); p < group_end; p += N) {
       Bytes bytes;
       Bytes previous;
       std::memcpy(&bytes, p, sizeof bytes);
@@ -122,7 +130,7 @@ KERNEL_CODE std::uint64_t count_sequences_vectors(const unsigned char* p,
   std::uint64_t total = 0;
   while (end - p >= N) {
     Bytes counts{};
-    for (int round = 0; round < k_rounds && end - p >= N; ++round, p += N) {
+    for (const unsigned char* const group_end = group_end_of<N>(p, end); p < group_end; p += N) {
       Bytes bytes;
       Bytes colon;
       Bytes angle;
@@ -137,13 +145,11 @@ KERNEL_CODE std::uint64_t count_sequences_vectors(const unsigned char* p,
   return total;
 }
 
-SSE2_CODE void tally_done_sse2(DoneTally& tally, const unsigned char* p,
-                               const unsigned char* end) {
+SSE2_CODE void tally_done_sse2(DoneTally& tally, const unsigned char* p, const unsigned char* end) {
   tally_done_vectors<16>(tally, p, end);
 }
 
-AVX2_CODE void tally_done_avx2(DoneTally& tally, const unsigned char* p,
-                               const unsigned char* end) {
+AVX2_CODE void tally_done_avx2(DoneTally& tally, const unsigned char* p, const unsigned char* end) {
   tally_done_vectors<32>(tally, p, end);
 }
 

@@ -188,8 +188,7 @@ TEST_P(TallyPaths, GiveThePlainCountsInBlocksOfAnySize) {
     const std::uint64_t bounced = reference_bounced(input);
     for (std::size_t block : blocks) {
       if (block > input.size() + 1 && block != 30000) continue;
-      SCOPED_TRACE(testing::PrintToString(input.substr(0, 20)) + " block " +
-                   std::to_string(block));
+      SCOPED_TRACE(testing::PrintToString(input.substr(0, 20)) + " block " + std::to_string(block));
       ASSERT_EQ(done_in_blocks(input, block, path), done);
       ASSERT_EQ(bounced_in_blocks(input, block, path), bounced);
     }
