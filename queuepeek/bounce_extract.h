@@ -64,8 +64,8 @@ enum class ExtractResult {
 /// record whose ">", ":", newline ends in it, followed by "\r\n", when the address contains
 /// "@". The address is the record's text before that ">:"; a record ends at the next newline,
 /// newline, "<", whose first newline may also end the record's ">:" line. Nothing after a
-/// NUL byte is scanned, in this chunk or any later one. Every path writes the same bytes.
-/// Returns done, write_error, read_error
+/// NUL byte is scanned, in this chunk or any later one. Every path writes the same bytes;
+/// scan.path must be available (scan_path_available()). Returns done, write_error, read_error
 /// (reading an address again from reread_fd failed) or out_of_memory.
 [[nodiscard]] ExtractResult scan_bounce_chunk(BounceScan& scan, std::span<const char> chunk,
                                               std::FILE* output);

@@ -23,7 +23,8 @@ struct DoneTally {
 /// Adds the bytes of `block`, the next part of a remote-delivery list, to `tally`. A "D" whose
 /// previous byte (possibly the last one of the previous block) is a NUL or "#" adds one to
 /// `done` and sets `last_done` to `records` + 1; every NUL adds one to `records`. Feeding a list
-/// in blocks of any sizes gives the counts of feeding it whole, on every path.
+/// in blocks of any sizes gives the counts of feeding it whole, on every path; tally.path must
+/// be available (scan_path_available()).
 void tally_done_recipients(DoneTally& tally, std::span<const char> block);
 
 /// Count of a bounce report ("-B"), carried from one block of the file to the next.
@@ -34,7 +35,8 @@ struct BouncedTally {
 };
 
 /// Adds to `tally` every ">", ":", newline sequence that ends in `block`, the next part of a
-/// bounce report, including those that begin in the previous blocks.
+/// bounce report, including those that begin in the previous blocks. The same on every
+/// available path.
 void tally_bounced_recipients(BouncedTally& tally, std::span<const char> block);
 
 /// Reads `fd` to its end in reads of at most `block.size()` bytes into `block` and adds every
