@@ -130,6 +130,8 @@ KERNEL_CODE std::uint64_t count_sequences_vectors(const unsigned char* p,
   std::uint64_t total = 0;
   while (end - p >= N) {
     Bytes counts{};
+    // Two vectors a turn: callgrind counts 15 % fewer instructions for -B (and more for -S).
+#pragma GCC unroll 2
     for (const unsigned char* const group_end = group_end_of<N>(p, end); p < group_end; p += N) {
       Bytes bytes;
       Bytes colon;
