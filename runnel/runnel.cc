@@ -48,7 +48,24 @@ const option k_long_options[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+/// Sets the locale from the environment and binds the message catalogue, once per process.
+/// Called only on the way to a text that depends on them: a translated message, the system's
+/// error text, the option parser's messages. A copy that writes none of these skips it, and
+/// with it the dozens of files that setlocale opens under a UTF-8 locale. Keeps errno, which
+/// may hold the failure about to be reported.
+void set_up_locale() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  const int saved = errno;
+  std::setlocale(LC_ALL, "");
+  bindtextdomain(k_text_domain, QUILLWORKS_LOCALEDIR);
+  textdomain(k_text_domain);
+  errno = saved;
+}
+
 __attribute__((format_arg(1))) const char* translate(const char* msgid) {
+  set_up_locale();
   return dcgettext(k_text_domain, msgid, LC_MESSAGES);
 }
 
@@ -57,6 +74,7 @@ __attribute__((format_arg(1))) const char* translate(const char* msgid) {
 /// output is flushed first, so that what was written before comes first.
 __attribute__((format(printf, 3, 4))) void report(int status, int errnum, const char* format,
                                                    ...) {
+  set_up_locale();  // strerror's text follows LC_MESSAGES too
   std::fflush(stdout);
   const char* separator = errnum != 0 ? ": " : "";
   const char* reason = errnum != 0 ? std::strerror(errnum) : "";
@@ -187,8 +205,10 @@ void copy_input(int input_fd, int output_fd, Copier& copier) {
 }
 
 /// Parses the options into `switches`, acting on --help and --version at once, as they come.
-/// Returns whether any formatting option was given (-u is not one); exits on a bad option.
-bool parse_options(int argc, char** argv, FormatSwitches& switches) {
+/// Returns whether any formatting option was given (-u is not one); with `stop_on_bad` set,
+/// returns nullopt at the first bad option, otherwise exits there with the usage message.
+std::optional<bool> parse_options(int argc, char** argv, FormatSwitches& switches,
+                                  bool stop_on_bad) {
   bool formatting = false;
   for (int c; (c = getopt_long(argc, argv, "benstuvAET", k_long_options, nullptr)) != -1;) {
     switch (c) {
@@ -201,11 +221,30 @@ bool parse_options(int argc, char** argv, FormatSwitches& switches) {
         finish_stdout(k_exit_failure);
         std::exit(k_exit_success);
       default:
-        if (!apply_format_option(switches, c)) print_usage(k_exit_failure);
+        if (!apply_format_option(switches, c)) {
+          if (stop_on_bad) return std::nullopt;
+          print_usage(k_exit_failure);
+        }
         formatting = true;
     }
   }
   return formatting;
+}
+
+/// Parses the command line as parse_options() does, setting up the locale only when the parser
+/// has something to say: a first pass keeps the parser quiet, and only if it meets a bad option
+/// is the locale set up and the command line parsed again, messages on. The parser has by then
+/// moved the operands it passed behind the options it took, keeping the order within each, so
+/// the second pass meets the same options in the same order and stops at the same bad one.
+bool parse_command_line(int argc, char** argv, FormatSwitches& switches) {
+  opterr = 0;
+  if (const std::optional<bool> formatting = parse_options(argc, argv, switches, true))
+    return *formatting;
+  set_up_locale();
+  optind = 0;  // starts the parser afresh, forgetting where it stopped
+  opterr = 1;
+  switches = FormatSwitches();
+  return *parse_options(argc, argv, switches, false);
 }
 
 /// Standard output as the file loop sees it.
@@ -251,12 +290,8 @@ bool copy_operand(const Output& output, Copier& copier) {
 
 int main(int argc, char** argv) {
   program_name = argv[0];
-  std::setlocale(LC_ALL, "");
-  bindtextdomain(k_text_domain, QUILLWORKS_LOCALEDIR);
-  textdomain(k_text_domain);
-
   Copier copier;
-  copier.formatting = parse_options(argc, argv, copier.switches);
+  copier.formatting = parse_command_line(argc, argv, copier.switches);
 
   Output output;
   output.fd = STDOUT_FILENO;
