@@ -179,6 +179,7 @@ struct Copier {
   FormatState state;  // numbering and squeezing run on across operands
   MallocBuffer plain_buffer;
   std::optional<FormatBuffers> format_buffers;
+  bool output_pipe_grown = false;  // tried once, before the first splice into it
 };
 
 [[noreturn]] void die_memory_exhausted() {
@@ -186,14 +187,19 @@ struct Copier {
   std::abort();  // report() has ended the process already
 }
 
-/// Copies `input_fd` to `output_fd`, plain or formatted. A read failure is reported about the
-/// current operand; a write failure or a lack of memory for the buffers ends the process.
-void copy_input(int input_fd, int output_fd, Copier& copier) {
+/// Copies `input_fd` to `output_fd`, plain or formatted; `zero_copy` is how the kernel could
+/// move the bytes of a plain copy by itself. A read failure is reported about the current
+/// operand; a write failure or a lack of memory for the buffers ends the process.
+void copy_input(int input_fd, int output_fd, ZeroCopy zero_copy, Copier& copier) {
   CopyResult result;
   if (!copier.formatting) {
     if (!copier.plain_buffer) copier.plain_buffer = page_aligned_buffer(k_block_size);
     if (!copier.plain_buffer) die_memory_exhausted();
-    result = copy_plain(input_fd, output_fd, copier.plain_buffer.get(), k_block_size);
+    if (zero_copy == ZeroCopy::splice && !copier.output_pipe_grown) {
+      grow_pipe(output_fd);
+      copier.output_pipe_grown = true;
+    }
+    result = copy_plain(input_fd, output_fd, zero_copy, copier.plain_buffer.get(), k_block_size);
   } else {
     if (!copier.format_buffers) copier.format_buffers.emplace(k_block_size, k_block_size);
     if (!*copier.format_buffers) die_memory_exhausted();
@@ -279,7 +285,7 @@ bool copy_operand(const Output& output, Copier& copier) {
     report(0, 0, translate("%s: input file is output file"), input_name);
     exit_failed = true;
   } else {
-    copy_input(input_fd, output.fd, copier);
+    copy_input(input_fd, output.fd, zero_copy_between(input_status, output.status), copier);
   }
 
   if (operand && operand.close() != 0) report_operand_failure(errno);
