@@ -274,6 +274,64 @@ TEST_F(RunnelFaults, FailuresGiveTheirDiagnosticAndStatus) {
   }
 }
 
+// What the kernel refuses to move by itself, or a call that moves nothing, hands the rest of
+// the operand to the read/write loop: the same bytes come out. The first call refused, or every
+// third from the second on, with calls cut short so that each operand takes several.
+TEST_F(RunnelFaults, RefusedZeroCopyChangesNothing) {
+  const std::string expected = clean_output({}, k_operands);
+  struct Output {
+    StdoutMode mode;
+    const char* call;
+  };
+  const Output outputs[] = {{StdoutMode::capture, "splice"},
+                            {StdoutMode::file_replaced, "copy_file_range"}};
+  for (const Output& output : outputs) {
+    for (const char* error : {"EINVAL", "EXDEV", "ENOSYS", "EOPNOTSUPP", "EBADF", "0"}) {
+      for (const Fault& fault : {on_fd(1).failing(output.call, error),
+                                 on_fd(1).failing(output.call, error, 2, 3).writes_at_most(4093)}) {
+        SCOPED_TRACE(describe(fault));
+        expect_run(run_with(fault, {}, k_operands, output.mode), 0, expected, "");
+        EXPECT_GT(count(take_interventions(), output.call, outcome(fault)), 0u) << "never failed";
+      }
+    }
+  }
+}
+
+// A failure of copy_file_range is met again by the loop, which reports it as its own; one of
+// splice likewise, for a reader that went away (the other failures are in the table above).
+TEST_F(RunnelFaults, ZeroCopyFailuresAreReportedAsTheLoopMeetsThem) {
+  m_dir.write("b.head", test_support::read_file(m_dir.file("b")).substr(0, 4093));
+  struct Row {
+    Fault fault;
+    StdoutMode mode;
+    std::string err;
+    std::vector<std::string> clean_operands;
+    long prefix = -1;
+  };
+  const Row rows[] = {
+      {on_path("b").failing("read,copy_file_range", "EIO", 2, 1).reads_at_most(4093),
+       StdoutMode::file_replaced, "runnel: b: Input/output error\n", {"a", "-", "b.head", "c"}},
+      {on_fd(1).failing("write,copy_file_range", "ENOSPC", 1, 1), StdoutMode::file_replaced,
+       "runnel: write error: No space left on device\n", k_operands, 0},
+      {on_fd(1).failing("write,copy_file_range", "EIO", 1000, 1).writes_at_most(1),
+       StdoutMode::file_replaced, "runnel: write error: Input/output error\n", k_operands, 999},
+      {on_fd(1).failing("write,splice", "EPIPE", 1, 1), StdoutMode::capture,
+       "runnel: write error: Broken pipe\n", k_operands, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(describe(row.fault));
+    std::string expected = clean_output({}, row.clean_operands);
+    if (row.prefix >= 0) expected.resize(static_cast<std::size_t>(row.prefix));
+    expect_run(run_with(row.fault, {}, {"a", "-", "b", "c", "missing"}, row.mode), 1, expected,
+               row.err + (row.prefix < 0 ? "runnel: missing: No such file or directory\n" : ""));
+    const std::vector<Intervention> interventions = take_interventions();
+    EXPECT_EQ(count(interventions, loop_call(row.fault), outcome(row.fault)), 1u);
+    EXPECT_EQ(count(interventions, row.fault.call.substr(row.fault.call.find(',') + 1),
+                    outcome(row.fault)),
+              1u);
+  }
+}
+
 TEST_F(RunnelFaults, EachDiagnosticIsOneWrite) {
   // The second write to standard error fails. One write a line leaves the first diagnostic
   // whole and loses the second; a line written in parts would come out cut.
