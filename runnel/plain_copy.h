@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The plain copy: blocks read and written as they are.
+// The plain copy: blocks read and written as they are, or moved by the kernel alone.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <cstddef>
 
@@ -17,6 +19,31 @@ enum class CopyResult { done, read_error, write_error };
 /// Copies `input_fd` to `output_fd` through `buffer` of `size` bytes, writing each block before
 /// the next read so that output follows input on pipes and terminals.
 [[nodiscard]] CopyResult copy_plain(int input_fd, int output_fd, char* buffer, std::size_t size);
+
+/// A way to move bytes between two descriptors inside the kernel, without copying them through
+/// a buffer of ours.
+enum class ZeroCopy {
+  none,
+  splice,           ///< into a pipe, from a regular file or a pipe
+  copy_file_range,  ///< from a regular file to a regular file
+};
+
+/// The way that suits an input and an output of these statuses; none when neither does.
+ZeroCopy zero_copy_between(const struct stat& input, const struct stat& output);
+
+/// Size the output pipe is grown to before splicing into it. The reader then takes 1 MiB a
+/// wake-up instead of 64 KiB; a refusal (a user over the pipe memory limit) costs only speed.
+inline constexpr int k_pipe_size = 1024 * 1024;
+
+/// Asks the kernel to grow the pipe `fd` to k_pipe_size; a refusal is ignored.
+void grow_pipe(int fd);
+
+/// Copies `input_fd` to `output_fd` as the copy above does, but first lets the kernel move the
+/// bytes with `how`, from and to the descriptors' own offsets. Whatever that way refuses or
+/// fails on, or a transfer of 0 bytes, hands the rest of the input to the read/write loop,
+/// which finds the real end, or meets the failure again and returns it as its own.
+[[nodiscard]] CopyResult copy_plain(int input_fd, int output_fd, ZeroCopy how, char* buffer,
+                                    std::size_t size);
 
 /// Allocates `size` bytes that start on a page boundary, to be freed with free(); null when
 /// memory runs out.

@@ -48,7 +48,24 @@ const option k_long_options[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+/// Sets the locale from the environment and binds the message catalogue, once per process.
+/// Called only on the way to a text that depends on them: a translated message, the system's
+/// error text, the option parser's messages. A copy that writes none of these skips it, and
+/// with it the dozens of files that setlocale opens under a UTF-8 locale. Keeps errno, which
+/// may hold the failure about to be reported.
+void set_up_locale() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  const int saved = errno;
+  std::setlocale(LC_ALL, "");
+  bindtextdomain(k_text_domain, QUILLWORKS_LOCALEDIR);
+  textdomain(k_text_domain);
+  errno = saved;
+}
+
 __attribute__((format_arg(1))) const char* translate(const char* msgid) {
+  set_up_locale();
   return dcgettext(k_text_domain, msgid, LC_MESSAGES);
 }
 
@@ -57,6 +74,7 @@ __attribute__((format_arg(1))) const char* translate(const char* msgid) {
 /// output is flushed first, so that what was written before comes first.
 __attribute__((format(printf, 3, 4))) void report(int status, int errnum, const char* format,
                                                    ...) {
+  set_up_locale();  // strerror's text follows LC_MESSAGES too
   std::fflush(stdout);
   const char* separator = errnum != 0 ? ": " : "";
   const char* reason = errnum != 0 ? std::strerror(errnum) : "";
@@ -161,6 +179,7 @@ struct Copier {
   FormatState state;  // numbering and squeezing run on across operands
   MallocBuffer plain_buffer;
   std::optional<FormatBuffers> format_buffers;
+  bool output_pipe_grown = false;  // tried once, before the first splice into it
 };
 
 [[noreturn]] void die_memory_exhausted() {
@@ -168,14 +187,19 @@ struct Copier {
   std::abort();  // report() has ended the process already
 }
 
-/// Copies `input_fd` to `output_fd`, plain or formatted. A read failure is reported about the
-/// current operand; a write failure or a lack of memory for the buffers ends the process.
-void copy_input(int input_fd, int output_fd, Copier& copier) {
+/// Copies `input_fd` to `output_fd`, plain or formatted; `zero_copy` is how the kernel could
+/// move the bytes of a plain copy by itself. A read failure is reported about the current
+/// operand; a write failure or a lack of memory for the buffers ends the process.
+void copy_input(int input_fd, int output_fd, ZeroCopy zero_copy, Copier& copier) {
   CopyResult result;
   if (!copier.formatting) {
     if (!copier.plain_buffer) copier.plain_buffer = page_aligned_buffer(k_block_size);
     if (!copier.plain_buffer) die_memory_exhausted();
-    result = copy_plain(input_fd, output_fd, copier.plain_buffer.get(), k_block_size);
+    if (zero_copy == ZeroCopy::splice && !copier.output_pipe_grown) {
+      grow_pipe(output_fd);
+      copier.output_pipe_grown = true;
+    }
+    result = copy_plain(input_fd, output_fd, zero_copy, copier.plain_buffer.get(), k_block_size);
   } else {
     if (!copier.format_buffers) copier.format_buffers.emplace(k_block_size, k_block_size);
     if (!*copier.format_buffers) die_memory_exhausted();
@@ -187,8 +211,10 @@ void copy_input(int input_fd, int output_fd, Copier& copier) {
 }
 
 /// Parses the options into `switches`, acting on --help and --version at once, as they come.
-/// Returns whether any formatting option was given (-u is not one); exits on a bad option.
-bool parse_options(int argc, char** argv, FormatSwitches& switches) {
+/// Returns whether any formatting option was given (-u is not one); with `stop_on_bad` set,
+/// returns nullopt at the first bad option, otherwise exits there with the usage message.
+std::optional<bool> parse_options(int argc, char** argv, FormatSwitches& switches,
+                                  bool stop_on_bad) {
   bool formatting = false;
   for (int c; (c = getopt_long(argc, argv, "benstuvAET", k_long_options, nullptr)) != -1;) {
     switch (c) {
@@ -201,11 +227,30 @@ bool parse_options(int argc, char** argv, FormatSwitches& switches) {
         finish_stdout(k_exit_failure);
         std::exit(k_exit_success);
       default:
-        if (!apply_format_option(switches, c)) print_usage(k_exit_failure);
+        if (!apply_format_option(switches, c)) {
+          if (stop_on_bad) return std::nullopt;
+          print_usage(k_exit_failure);
+        }
         formatting = true;
     }
   }
   return formatting;
+}
+
+/// Parses the command line as parse_options() does, setting up the locale only when the parser
+/// has something to say: a first pass keeps the parser quiet, and only if it meets a bad option
+/// is the locale set up and the command line parsed again, messages on. The parser has by then
+/// moved the operands it passed behind the options it took, keeping the order within each, so
+/// the second pass meets the same options in the same order and stops at the same bad one.
+bool parse_command_line(int argc, char** argv, FormatSwitches& switches) {
+  opterr = 0;
+  if (const std::optional<bool> formatting = parse_options(argc, argv, switches, true))
+    return *formatting;
+  set_up_locale();
+  optind = 0;  // starts the parser afresh, forgetting where it stopped
+  opterr = 1;
+  switches = FormatSwitches();
+  return *parse_options(argc, argv, switches, false);
 }
 
 /// Standard output as the file loop sees it.
@@ -240,7 +285,7 @@ bool copy_operand(const Output& output, Copier& copier) {
     report(0, 0, translate("%s: input file is output file"), input_name);
     exit_failed = true;
   } else {
-    copy_input(input_fd, output.fd, copier);
+    copy_input(input_fd, output.fd, zero_copy_between(input_status, output.status), copier);
   }
 
   if (operand && operand.close() != 0) report_operand_failure(errno);
@@ -251,12 +296,8 @@ bool copy_operand(const Output& output, Copier& copier) {
 
 int main(int argc, char** argv) {
   program_name = argv[0];
-  std::setlocale(LC_ALL, "");
-  bindtextdomain(k_text_domain, QUILLWORKS_LOCALEDIR);
-  textdomain(k_text_domain);
-
   Copier copier;
-  copier.formatting = parse_options(argc, argv, copier.switches);
+  copier.formatting = parse_command_line(argc, argv, copier.switches);
 
   Output output;
   output.fd = STDOUT_FILENO;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // runnel under injected faults: interrupted and short transfers change nothing, failures give
-// their diagnostics and statuses.
+// their diagnostics and statuses. The plain copy moves bytes with splice into a pipe and with
+// copy_file_range between files, so a fault on reading or writing strikes those calls too.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -26,6 +27,7 @@ using test_support::read_interventions;
 using test_support::RunOptions;
 using test_support::RunResult;
 using test_support::StdinMode;
+using test_support::StdoutMode;
 using test_support::TempDir;
 
 // Option sets that take different paths through the copies: the plain copy, each switch of the
@@ -94,9 +96,14 @@ class RunnelFaults : public testing::Test {
     m_dir.write("c", "tail\twithout newline\x7f");
   }
 
+  /// A run with standard output a pipe, or with `stdout_mode` the file "out", whose contents
+  /// are then returned as the output.
   RunResult run(const std::vector<std::string>& options, const std::vector<std::string>& operands,
-                const std::vector<std::string>& env = {}) const {
+                const std::vector<std::string>& env = {},
+                StdoutMode stdout_mode = StdoutMode::capture) const {
     RunOptions run_options;
+    run_options.stdout_mode = stdout_mode;
+    run_options.stdout_path = m_dir.file("out");
     run_options.argv0 = "runnel";
     run_options.args = options;
     run_options.args.insert(run_options.args.end(), operands.begin(), operands.end());
@@ -104,7 +111,9 @@ class RunnelFaults : public testing::Test {
     run_options.stdin_path = m_dir.file("in");
     run_options.cwd = m_dir.path();
     run_options.env = env;
-    return test_support::run_program(RUNNEL_PATH, run_options);
+    RunResult result = test_support::run_program(RUNNEL_PATH, run_options);
+    if (stdout_mode != StdoutMode::capture) result.out = test_support::read_file(m_dir.file("out"));
+    return result;
   }
 
   /// The output of a run without faults, which must itself succeed quietly.
@@ -118,8 +127,9 @@ class RunnelFaults : public testing::Test {
   }
 
   RunResult run_with(const Fault& fault, const std::vector<std::string>& options,
-                     const std::vector<std::string>& operands) const {
-    return run(options, operands, fault_environment(fault, report()));
+                     const std::vector<std::string>& operands,
+                     StdoutMode stdout_mode = StdoutMode::capture) const {
+    return run(options, operands, fault_environment(fault, report()), stdout_mode);
   }
 
   std::string report() const { return m_dir.file("report"); }
@@ -134,13 +144,17 @@ class RunnelFaults : public testing::Test {
   TempDir m_dir;
 };
 
-std::size_t count(const std::vector<Intervention>& interventions, const std::string& call,
+/// How many interventions by any of `calls` (names separated by commas) ended with `what`.
+std::size_t count(const std::vector<Intervention>& interventions, const std::string& calls,
                   const std::string& what) {
   std::size_t n = 0;
   for (const Intervention& i : interventions)
-    if (i.call == call && i.what == what) ++n;
+    if (("," + calls + ",").find("," + i.call + ",") != std::string::npos && i.what == what) ++n;
   return n;
 }
+
+/// The first of the calls a fault names: the read or write of the copies' loops.
+std::string loop_call(const Fault& fault) { return fault.call.substr(0, fault.call.find(',')); }
 
 const std::vector<std::string> k_operands = {"a", "-", "b", "c"};
 
@@ -150,15 +164,16 @@ TEST_F(RunnelFaults, InterruptedAndShortTransfersChangeNothing) {
     Fault fault;
   };
   const Row rows[] = {
-      {"EINTR on every other read of b", on_path("b").failing("read", "EINTR", 1, 2)},
-      {"EINTR on every other read of stdin", on_fd(0).failing("read", "EINTR", 1, 2)},
-      {"EINTR on every other write", on_fd(1).failing("write", "EINTR", 1, 2)},
+      {"EINTR on every other read of b", on_path("b").failing("read,splice", "EINTR", 1, 2)},
+      {"EINTR on every other read of stdin", on_fd(0).failing("read,splice", "EINTR", 1, 2)},
+      {"EINTR on every other write", on_fd(1).failing("write,splice", "EINTR", 1, 2)},
       {"short reads of b", on_path("b").reads_at_most(1021)},
       {"stdin one byte per read", on_fd(0).reads_at_most(1)},
       {"short writes", on_fd(1).writes_at_most(1021)},
-      {"EINTR after partial writes", on_fd(1).failing("write", "EINTR", 1, 3).writes_at_most(509)},
+      {"EINTR after partial writes",
+       on_fd(1).failing("write,splice", "EINTR", 1, 3).writes_at_most(509)},
       {"EINTR between short reads of b",
-       on_path("b").failing("read", "EINTR", 2, 3).reads_at_most(4093)},
+       on_path("b").failing("read,splice", "EINTR", 2, 3).reads_at_most(4093)},
   };
   for (const char* option_set : k_option_sets) {
     const std::vector<std::string> options = words(option_set);
@@ -171,7 +186,7 @@ TEST_F(RunnelFaults, InterruptedAndShortTransfersChangeNothing) {
         EXPECT_GT(count(interventions, row.fault.call, outcome(row.fault)), 0u) << "never failed";
       }
       if (row.fault.read_max > 0 || row.fault.write_max > 0) {
-        const char* limited = row.fault.read_max > 0 ? "read" : "write";
+        const char* limited = row.fault.read_max > 0 ? "read,splice" : "write,splice";
         EXPECT_GT(count(interventions, limited, "short"), 0u) << "never cut a transfer";
       }
       if (row.fault.fd >= 0) {
@@ -202,29 +217,35 @@ TEST_F(RunnelFaults, FailuresGiveTheirDiagnosticAndStatus) {
   const std::vector<std::string> without_stdin = {"a", "b", "c"};
   const std::vector<std::string> without_c = {"a", "-", "b"};
   const std::vector<std::string> a_and_b = {"a", "b"};
+  // A failing device fails every transfer from the first failure on: the loop that takes over
+  // from a failed splice meets the failure again.
   const Row rows[] = {
       // Read errors end that operand only; the others are copied.
-      {"EIO on the first read of b", on_path("b").failing("read"), k_operands, 1,
-       "runnel: b: Input/output error\n", without_b},
-      {"EIO after two short reads of b", on_path("b").failing("read", "EIO", 3).reads_at_most(4093),
-       k_operands, 1, "runnel: b: Input/output error\n", cut_b},
-      {"EBADF on reading stdin", on_fd(0).failing("read", "EBADF"), k_operands, 1,
+      {"EIO from the first read of b on", on_path("b").failing("read,splice", "EIO", 1, 1),
+       k_operands, 1, "runnel: b: Input/output error\n", without_b},
+      {"EIO after two short reads of b",
+       on_path("b").failing("read,splice", "EIO", 3, 1).reads_at_most(4093), k_operands, 1,
+       "runnel: b: Input/output error\n", cut_b},
+      {"EBADF on reading stdin", on_fd(0).failing("read,splice", "EBADF", 1, 1), k_operands, 1,
        "runnel: -: Bad file descriptor\n", without_stdin},
-      {"EIO on the last operand", on_path("c").failing("read"), k_operands, 1,
+      {"EIO on the last operand", on_path("c").failing("read,splice", "EIO", 1, 1), k_operands, 1,
        "runnel: c: Input/output error\n", without_c},
       {"EIO opening b", on_path("b").failing("open"), k_operands, 1,
        "runnel: b: Input/output error\n", without_b},
       // Write errors end the program at once, with what was written before them.
-      {"ENOSPC on the first write", on_fd(1).failing("write", "ENOSPC"), then_missing, 1, no_space,
-       k_operands, 0},
-      {"ENOSPC after 11999 bytes", on_fd(1).failing("write", "ENOSPC", 12000).writes_at_most(1),
-       then_missing, 1, no_space, k_operands, 11999},
-      {"write returns 0 at once", on_fd(1).failing("write", "0"), then_missing, 1, no_space,
-       k_operands, 0},
-      {"write returns 0 after 999 bytes", on_fd(1).failing("write", "0", 1000).writes_at_most(1),
-       then_missing, 1, no_space, k_operands, 999},
-      {"EBADF on writing", on_fd(1).failing("write", "EBADF", 5000).writes_at_most(1), then_missing,
-       1, "runnel: write error: Bad file descriptor\n", k_operands, 4999},
+      {"ENOSPC on the first write", on_fd(1).failing("write,splice", "ENOSPC", 1, 1), then_missing,
+       1, no_space, k_operands, 0},
+      // Within the first operand: splice also counts the call that meets an operand's end.
+      {"ENOSPC after 2999 bytes",
+       on_fd(1).failing("write,splice", "ENOSPC", 3000, 1).writes_at_most(1), then_missing, 1,
+       no_space, k_operands, 2999},
+      {"write returns 0 at once", on_fd(1).failing("write,splice", "0", 1, 1), then_missing, 1,
+       no_space, k_operands, 0},
+      {"write returns 0 after 999 bytes",
+       on_fd(1).failing("write,splice", "0", 1000, 1).writes_at_most(1), then_missing, 1,
+       no_space, k_operands, 999},
+      {"EBADF on writing", on_fd(1).failing("write,splice", "EBADF", 2000, 1).writes_at_most(1),
+       then_missing, 1, "runnel: write error: Bad file descriptor\n", k_operands, 1999},
       // Closing.
       {"close of b fails", on_path("b").failing("close"), k_operands, 1,
        "runnel: b: Input/output error\n", k_operands},
@@ -247,8 +268,67 @@ TEST_F(RunnelFaults, FailuresGiveTheirDiagnosticAndStatus) {
         expected.resize(static_cast<std::size_t>(row.prefix));
       }
       expect_run(run_with(row.fault, options, row.operands), row.status, expected, row.err);
-      EXPECT_EQ(count(take_interventions(), row.fault.call, outcome(row.fault)), 1u);
+      // The loop meets the failure once, whether or not a splice met it first.
+      EXPECT_EQ(count(take_interventions(), loop_call(row.fault), outcome(row.fault)), 1u);
     }
+  }
+}
+
+// What the kernel refuses to move by itself, or a call that moves nothing, hands the rest of
+// the operand to the read/write loop: the same bytes come out. The first call refused, or every
+// third from the second on, with calls cut short so that each operand takes several.
+TEST_F(RunnelFaults, RefusedZeroCopyChangesNothing) {
+  const std::string expected = clean_output({}, k_operands);
+  struct Output {
+    StdoutMode mode;
+    const char* call;
+  };
+  const Output outputs[] = {{StdoutMode::capture, "splice"},
+                            {StdoutMode::file_replaced, "copy_file_range"}};
+  for (const Output& output : outputs) {
+    for (const char* error : {"EINVAL", "EXDEV", "ENOSYS", "EOPNOTSUPP", "EBADF", "0"}) {
+      for (const Fault& fault : {on_fd(1).failing(output.call, error),
+                                 on_fd(1).failing(output.call, error, 2, 3).writes_at_most(4093)}) {
+        SCOPED_TRACE(describe(fault));
+        expect_run(run_with(fault, {}, k_operands, output.mode), 0, expected, "");
+        EXPECT_GT(count(take_interventions(), output.call, outcome(fault)), 0u) << "never failed";
+      }
+    }
+  }
+}
+
+// A failure of copy_file_range is met again by the loop, which reports it as its own; one of
+// splice likewise, for a reader that went away (the other failures are in the table above).
+TEST_F(RunnelFaults, ZeroCopyFailuresAreReportedAsTheLoopMeetsThem) {
+  m_dir.write("b.head", test_support::read_file(m_dir.file("b")).substr(0, 4093));
+  struct Row {
+    Fault fault;
+    StdoutMode mode;
+    std::string err;
+    std::vector<std::string> clean_operands;
+    long prefix = -1;
+  };
+  const Row rows[] = {
+      {on_path("b").failing("read,copy_file_range", "EIO", 2, 1).reads_at_most(4093),
+       StdoutMode::file_replaced, "runnel: b: Input/output error\n", {"a", "-", "b.head", "c"}},
+      {on_fd(1).failing("write,copy_file_range", "ENOSPC", 1, 1), StdoutMode::file_replaced,
+       "runnel: write error: No space left on device\n", k_operands, 0},
+      {on_fd(1).failing("write,copy_file_range", "EIO", 1000, 1).writes_at_most(1),
+       StdoutMode::file_replaced, "runnel: write error: Input/output error\n", k_operands, 999},
+      {on_fd(1).failing("write,splice", "EPIPE", 1, 1), StdoutMode::capture,
+       "runnel: write error: Broken pipe\n", k_operands, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(describe(row.fault));
+    std::string expected = clean_output({}, row.clean_operands);
+    if (row.prefix >= 0) expected.resize(static_cast<std::size_t>(row.prefix));
+    expect_run(run_with(row.fault, {}, {"a", "-", "b", "c", "missing"}, row.mode), 1, expected,
+               row.err + (row.prefix < 0 ? "runnel: missing: No such file or directory\n" : ""));
+    const std::vector<Intervention> interventions = take_interventions();
+    EXPECT_EQ(count(interventions, loop_call(row.fault), outcome(row.fault)), 1u);
+    EXPECT_EQ(count(interventions, row.fault.call.substr(row.fault.call.find(',') + 1),
+                    outcome(row.fault)),
+              1u);
   }
 }
 

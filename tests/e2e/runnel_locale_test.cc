@@ -147,6 +147,21 @@ class LibcTexts {
     return line;
   }
 
+  /// What the option parser says about the long option `--name` of `program`, a prefix of each
+  /// of `candidates`.
+  std::string ambiguous_option(const char* program, const char* name,
+                               const std::vector<std::string>& candidates) const {
+    locale_t previous = uselocale(m_locale);
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  dgettext("libc", "%s: option '%s%s' is ambiguous; possibilities:"), program,
+                  "--", name);
+    uselocale(previous);
+    std::string text = line;
+    for (const std::string& candidate : candidates) text += " '--" + candidate + "'";
+    return text + "\n";
+  }
+
  private:
   locale_t m_locale = nullptr;
 };
@@ -202,6 +217,13 @@ TEST_P(Translated, Diagnostics) {
   const Row rows[] = {
       {"unknown option", {"-x"}, StdoutMode::capture,
        libc.invalid_option("runnel", 'x') + texts.try_help},
+      // The parser meets the bad option after good ones and operands it has moved aside.
+      {"unknown option after others", {"-n", missing, "-sx", out_file, "-x", "-y"},
+       StdoutMode::capture, libc.invalid_option("runnel", 'x') + texts.try_help},
+      {"ambiguous long option", {missing, "-E", "--show"}, StdoutMode::capture,
+       libc.ambiguous_option("runnel", "show",
+                             {"show-nonprinting", "show-ends", "show-tabs", "show-all"}) +
+           texts.try_help},
       {"write error while copying", {"-n"}, StdoutMode::dev_full,
        "runnel: " + texts.write_error + ": " + libc.error_text(ENOSPC) + "\n"},
       {"write error after --version", {"--version"}, StdoutMode::dev_full,
@@ -213,6 +235,8 @@ TEST_P(Translated, Diagnostics) {
       // The operand's name and the error text are all there is: nothing of ours to translate.
       {"missing operand", {missing}, StdoutMode::capture,
        "runnel: " + missing + ": " + libc.error_text(ENOENT) + "\n"},
+      {"read error", {dir.path()}, StdoutMode::capture,
+       "runnel: " + dir.path() + ": " + libc.error_text(EISDIR) + "\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);

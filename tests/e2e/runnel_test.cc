@@ -147,6 +147,74 @@ TEST(Runnel, LargeInputPassesUnchanged) {
   expect_run(runnel({"-u", "-"}, data), 0, data, "");
 }
 
+// The plain copy lets the kernel move the bytes into a pipe or between regular files, and reads
+// and writes them otherwise: the same bytes come out into every kind of output, from files of
+// several pipefuls, empty ones, files of the kernel's own that claim a size they do not hold
+// (0 under /proc, a page under /sys), and standard input read twice as a pipe or as a file.
+TEST(Runnel, PlainCopyGivesTheSameBytesIntoEveryOutput) {
+  TempDir dir;
+  std::string big;
+  for (int i = 0; big.size() < 3 * 1024 * 1024; ++i)
+    big += "row " + std::to_string(i) + "\t\xfe\n";
+  const std::string a = dir.write("a", "alpha\n");
+  const std::string b = dir.write("b", big);
+  const std::string empty = dir.write("empty", "");
+  const std::string in = dir.write("in", "standard input\n");
+  const std::string proc = "/proc/sys/kernel/ostype";
+  const std::string sys = "/sys/devices/system/cpu/possible";
+  if (access(sys.c_str(), R_OK) != 0) GTEST_SKIP() << sys << " is missing: is /sys mounted?";
+  struct Row {
+    std::vector<std::string> args;
+    StdinMode stdin_mode;
+    std::string out;
+  };
+  const Row rows[] = {
+      {{a, b, empty, a}, StdinMode::data, "alpha\n" + big + "alpha\n"},
+      {{empty}, StdinMode::data, ""},
+      {{proc, sys, a}, StdinMode::data, read_file(proc) + read_file(sys) + "alpha\n"},
+      {{a, "-", b, "-"}, StdinMode::data, "alpha\nstandard input\n" + big},
+      {{a, "-", b, "-"}, StdinMode::file, "alpha\nstandard input\n" + big},
+  };
+  const std::string out_file = dir.file("out");
+  for (StdoutMode mode : {StdoutMode::capture, StdoutMode::file_replaced, StdoutMode::file}) {
+    for (const Row& row : rows) {
+      SCOPED_TRACE(testing::PrintToString(row.args) + " into output mode " +
+                   std::to_string(static_cast<int>(mode)));
+      dir.write("out", "earlier contents\n");
+      RunOptions options;
+      options.args = row.args;
+      options.stdin_mode = row.stdin_mode;
+      options.stdin_data = "standard input\n";
+      options.stdin_path = in;
+      options.stdout_mode = mode;
+      options.stdout_path = out_file;
+      const RunResult result = runnel(options);
+      if (mode == StdoutMode::capture) {
+        expect_run(result, 0, row.out, "");
+      } else {
+        expect_run(result, 0, "", "");
+        const std::string kept = mode == StdoutMode::file ? "earlier contents\n" : "";
+        EXPECT_EQ(read_file(out_file), kept + row.out);
+      }
+    }
+  }
+  // Standard input is left at its end for the next reader of the same open file.
+  for (StdoutMode mode : {StdoutMode::capture, StdoutMode::file_replaced}) {
+    RunOptions options;
+    options.wrapper = {"/bin/sh", "-c", "\"$0\" \"$@\" && \"$0\" \"$@\""};
+    options.args = {"-"};
+    options.stdin_mode = StdinMode::file;
+    options.stdin_path = b;
+    options.stdout_mode = mode;
+    options.stdout_path = out_file;
+    const RunResult result = runnel(options);
+    expect_run(result, 0, mode == StdoutMode::capture ? big : "", "");
+    if (mode != StdoutMode::capture) {
+      EXPECT_EQ(read_file(out_file), big);
+    }
+  }
+}
+
 TEST(Runnel, NumbersAndSqueezesAcrossOperands) {
   TempDir dir;
   std::string a = dir.write("a", "a\n\n");

@@ -2,9 +2,9 @@
 // Fault injection for the end-to-end tests: an LD_PRELOAD library that makes chosen I/O calls fail.
 //
 // Loaded into a program with LD_PRELOAD, it wraps the calls the programs import for their data
-// and answers (check with `nm -D --undefined-only`): read, pread, pread64, write, close, open,
-// open64, fwrite, fflush, fclose, fputs, fputc, puts, printf, fprintf. The programs read their
-// files through descriptors; streams are only ever written.
+// and answers (check with `nm -D --undefined-only`): read, pread, pread64, write, splice,
+// copy_file_range, close, open, open64, fwrite, fflush, fclose, fputs, fputc, puts, printf,
+// fprintf. The programs read their files through descriptors; streams are only ever written.
 // It only ever touches calls on the descriptor or stream a test selects, so everything else,
 // diagnostics on standard error included, goes through untouched. Environment variables:
 //
@@ -13,23 +13,31 @@
 //                      (the latest one, until it is closed), and every stream on it; the opening
 //                      calls for P are selected calls too.
 //   FAULT_CALL=F       the function whose selected calls fail: read, pread (also pread64), write,
-//                      close, open (also open64), fwrite, fflush, fclose, fputs, fputc, puts,
-//                      printf, fprintf.
+//                      splice, copy_file_range, close, open (also open64), fwrite, fflush,
+//                      fclose, fputs, fputc, puts, printf, fprintf; or several of them separated
+//                      by commas, such as "splice,read" for a device that fails every way of
+//                      reading it. splice and copy_file_range are selected when either of their
+//                      descriptors is.
 //   FAULT_NTH=N        the first call to fail is the Nth selected call of F (default 1). Only
-//                      selected calls of F are counted, so start-up calls elsewhere never shift N.
+//                      selected calls of F are counted, so start-up calls elsewhere never shift N;
+//                      the functions of a list share one count.
 //   FAULT_EVERY=E      after the Nth, every Eth selected call of F fails too (default 0: only the
 //                      Nth). FAULT_NTH=1 FAULT_EVERY=2 fails calls 1, 3, 5, ...
-//   FAULT_ERRNO=E      EINTR, EIO, ENOSPC, EBADF or a number (default EIO): errno of a failing
-//                      call. 0 makes a failing read, pread or write return 0 instead: a write
-//                      that transfers nothing, a read that meets a premature end.
-//   FAULT_READ_MAX=K   selected read and pread calls transfer at most K bytes.
-//   FAULT_WRITE_MAX=K  selected write calls transfer at most K bytes.
+//   FAULT_ERRNO=E      EINTR, EIO, ENOSPC, EBADF, EPIPE, EINVAL, EXDEV, ENOSYS, EOPNOTSUPP or a
+//                      number (default EIO): errno of a failing call. 0 makes a failing read,
+//                      pread, write, splice or copy_file_range return 0 instead: a write that
+//                      transfers nothing, a read that meets a premature end.
+//   FAULT_READ_MAX=K   selected read and pread calls, and splice and copy_file_range from a
+//                      selected descriptor, transfer at most K bytes.
+//   FAULT_WRITE_MAX=K  selected write calls, and splice and copy_file_range to a selected
+//                      descriptor, transfer at most K bytes.
 //   FAULT_REPORT=P     append one line per intervention to the file P: "<function> <fd> <what>",
 //                      where what is the errno name, "zero" or "short" (a read or write that the
 //                      limit cut), and fd is -1 for a failed opening. A test asserts on these
 //                      lines that its fault really fired.
 //
-// How the calls fail. read, pread and write return -1 (or 0) without transferring anything.
+// How the calls fail. read, pread, write, splice and copy_file_range return -1 (or 0) without
+// transferring anything.
 // close and fclose really close, as Linux releases a descriptor even when close reports an
 // error, then report the failure. open fails before opening. The stream calls set the stream's
 // error indicator, so ferror() sees the failure as it would see a device's: fwrite and the
@@ -55,6 +63,8 @@ enum Call {
   k_read,
   k_pread,
   k_write,
+  k_splice,
+  k_copy_file_range,
   k_close,
   k_open,
   k_fwrite,
@@ -69,13 +79,28 @@ enum Call {
 };
 
 constexpr const char* k_call_names[k_call_count] = {
-    "read",   "pread", "write", "close", "open",   "fwrite",
-    "fflush", "fclose", "fputs", "fputc", "puts", "printf", "fprintf",
+    "read",   "pread",  "write", "splice", "copy_file_range", "close",  "open",
+    "fwrite", "fflush", "fclose", "fputs", "fputc",           "puts",   "printf", "fprintf",
+};
+
+/// The functions that move bytes, and may be told to return 0.
+constexpr unsigned k_transfers =
+    1u << k_read | 1u << k_pread | 1u << k_write | 1u << k_splice | 1u << k_copy_file_range;
+
+/// The errno values FAULT_ERRNO may name.
+struct ErrnoName {
+  int value;
+  const char* name;
+};
+constexpr ErrnoName k_errno_names[] = {
+    {EINTR, "EINTR"}, {EIO, "EIO"},       {ENOSPC, "ENOSPC"}, {EBADF, "EBADF"},
+    {EPIPE, "EPIPE"}, {EINVAL, "EINVAL"}, {EXDEV, "EXDEV"},   {ENOSYS, "ENOSYS"},
+    {EOPNOTSUPP, "EOPNOTSUPP"},
 };
 
 struct Settings {
   bool ready = false;
-  int call = -1;  // a Call, or -1 when no call is to fail
+  unsigned calls = 0;  // 1 << Call for each call that is to fail
   int fd = -1;
   const char* path = nullptr;
   long nth = 1;
@@ -88,7 +113,7 @@ struct Settings {
 
 Settings settings;
 int path_fd = -1;  // what the last opening of FAULT_PATH returned
-long calls_seen = 0;  // selected calls of FAULT_CALL so far
+long calls_seen = 0;  // selected calls of the functions in FAULT_CALL so far
 
 void raw_write_all(int fd, const char* text, size_t length) {
   while (length > 0) {
@@ -120,10 +145,8 @@ long number_setting(const char* variable, long fallback, long minimum) {
 int errno_setting() {
   const char* text = getenv("FAULT_ERRNO");
   if (text == nullptr) return EIO;
-  if (strcmp(text, "EINTR") == 0) return EINTR;
-  if (strcmp(text, "EIO") == 0) return EIO;
-  if (strcmp(text, "ENOSPC") == 0) return ENOSPC;
-  if (strcmp(text, "EBADF") == 0) return EBADF;
+  for (const ErrnoName& known : k_errno_names)
+    if (strcmp(text, known.name) == 0) return known.value;
   return static_cast<int>(number_setting("FAULT_ERRNO", EIO, 0));
 }
 
@@ -131,10 +154,18 @@ void initialise() {
   if (settings.ready) return;
   settings.ready = true;
   const int saved = errno;
-  if (const char* name = getenv("FAULT_CALL")) {
-    for (int call = 0; call < k_call_count; ++call)
-      if (strcmp(name, k_call_names[call]) == 0) settings.call = call;
-    if (settings.call < 0) refuse("FAULT_CALL");
+  if (const char* list = getenv("FAULT_CALL")) {
+    for (const char* name = list;; ++name) {
+      const size_t length = strcspn(name, ",");
+      unsigned found = 0;
+      for (int call = 0; call < k_call_count; ++call)
+        if (strlen(k_call_names[call]) == length && strncmp(name, k_call_names[call], length) == 0)
+          found = 1u << call;
+      if (found == 0) refuse("FAULT_CALL");
+      settings.calls |= found;
+      name += length;
+      if (*name == '\0') break;
+    }
   }
   settings.fd = static_cast<int>(number_setting("FAULT_FD", -1, 0));
   settings.path = getenv("FAULT_PATH");
@@ -142,9 +173,7 @@ void initialise() {
   settings.nth = number_setting("FAULT_NTH", 1, 1);
   settings.every = number_setting("FAULT_EVERY", 0, 0);
   settings.errnum = errno_setting();
-  if (settings.errnum == 0 && settings.call != k_read && settings.call != k_pread &&
-      settings.call != k_write)
-    refuse("FAULT_ERRNO");
+  if (settings.errnum == 0 && (settings.calls & ~k_transfers) != 0) refuse("FAULT_ERRNO");
   settings.read_max = static_cast<size_t>(number_setting("FAULT_READ_MAX", 0, 1));
   settings.write_max = static_cast<size_t>(number_setting("FAULT_WRITE_MAX", 0, 1));
   settings.report = getenv("FAULT_REPORT");
@@ -176,27 +205,17 @@ bool path_selected(const char* path) {
 
 /// Counts a selected call of `call` and says whether it is to fail.
 bool strikes(Call call) {
-  if (call != settings.call) return false;
+  if ((settings.calls & 1u << call) == 0) return false;
   const long seen = ++calls_seen;
   if (seen == settings.nth) return true;
   return settings.every > 0 && seen > settings.nth && (seen - settings.nth) % settings.every == 0;
 }
 
 const char* errno_name(int errnum) {
-  switch (errnum) {
-    case 0:
-      return "zero";
-    case EINTR:
-      return "EINTR";
-    case EIO:
-      return "EIO";
-    case ENOSPC:
-      return "ENOSPC";
-    case EBADF:
-      return "EBADF";
-    default:
-      return "errno";
-  }
+  if (errnum == 0) return "zero";
+  for (const ErrnoName& known : k_errno_names)
+    if (errnum == known.value) return known.name;
+  return "errno";
 }
 
 /// Appends "<function> <fd> <what>" to the report, keeping errno.
@@ -232,7 +251,7 @@ void record(Call call, int fd, const char* what) {
   errno = saved;
 }
 
-/// A failing read, pread or write: -1 with the chosen errno, or 0.
+/// A failing transfer: -1 with the chosen errno, or 0.
 ssize_t fail_transfer(Call call, int fd) {
   record(call, fd, errno_name(settings.errnum));
   if (settings.errnum == 0) return 0;
@@ -256,6 +275,25 @@ ssize_t limited(Call call, int fd, size_t size, size_t limit, Transfer transfer)
   const ssize_t n = transfer(limit);
   if (n == static_cast<ssize_t>(limit)) record(call, fd, "short");
   return n;
+}
+
+using SpliceFunction = ssize_t(int, loff_t*, int, loff_t*, size_t, unsigned);
+
+/// splice or copy_file_range, selected when either side is: it fails as a read or a write
+/// does, and is cut to FAULT_READ_MAX from a selected input and to FAULT_WRITE_MAX into a
+/// selected output, the smaller where both apply. The report names the selected side.
+ssize_t transfer_between(Call call, SpliceFunction* real, int in, loff_t* in_offset, int out,
+                         loff_t* out_offset, size_t length, unsigned flags) {
+  const bool from = fd_selected(in);
+  const bool to = fd_selected(out);
+  if (!from && !to) return real(in, in_offset, out, out_offset, length, flags);
+  const int fd = from ? in : out;
+  if (strikes(call)) return fail_transfer(call, fd);
+  size_t limit = from ? settings.read_max : 0;
+  if (to && settings.write_max > 0 && (limit == 0 || settings.write_max < limit))
+    limit = settings.write_max;
+  return limited(call, fd, length, limit,
+                 [&](size_t n) { return real(in, in_offset, out, out_offset, n, flags); });
 }
 
 template <typename Open>
@@ -293,6 +331,8 @@ ReadFunction* real_read;
 PreadFunction* real_pread;
 Pread64Function* real_pread64;
 WriteFunction* real_write;
+SpliceFunction* real_splice;
+SpliceFunction* real_copy_file_range;
 CloseFunction* real_close;
 OpenFunction* real_open;
 OpenFunction* real_open64;
@@ -337,6 +377,18 @@ ssize_t write(int fd, const void* buffer, size_t length) {
   if (strikes(k_write)) return fail_transfer(k_write, fd);
   return limited(k_write, fd, length, settings.write_max,
                  [&](size_t n) { return real(fd, buffer, n); });
+}
+
+ssize_t splice(int in, loff_t* in_offset, int out, loff_t* out_offset, size_t length,
+               unsigned flags) {
+  return transfer_between(k_splice, next(real_splice, "splice"), in, in_offset, out,
+                          out_offset, length, flags);
+}
+
+ssize_t copy_file_range(int in, loff_t* in_offset, int out, loff_t* out_offset, size_t length,
+                        unsigned flags) {
+  return transfer_between(k_copy_file_range, next(real_copy_file_range, "copy_file_range"), in,
+                          in_offset, out, out_offset, length, flags);
 }
 
 int close(int fd) {

@@ -229,6 +229,9 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
     case StdoutMode::file:
       out_fd = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
       break;
+    case StdoutMode::file_replaced:
+      out_fd = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      break;
   }
   if (options.stdout_mode != StdoutMode::closed && out_fd < 0) fail("open stdout");
 

@@ -15,6 +15,7 @@ enum class StdoutMode {
   closed,     ///< descriptor 1 is closed before exec
   dev_full,   ///< /dev/full: every write fails with ENOSPC
   file,       ///< RunOptions::stdout_path, opened for appending
+  file_replaced,  ///< RunOptions::stdout_path, emptied and written from its start
   /// A pipe whose bytes are counted and hashed but not kept (RunResult::out_size and
   /// out_digest), for outputs too large to hold.
   digest,
