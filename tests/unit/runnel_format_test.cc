@@ -35,14 +35,16 @@ using test_support::memory_file;
 
 // Copies each operand in turn with one carried state, as the program does.
 std::string format(const std::vector<std::string>& operands, const FormatSwitches& sw,
-                   FormatState& state, std::size_t insize = 512, std::size_t outsize = 512) {
+                   FormatState& state, std::size_t insize = 512, std::size_t outsize = 512,
+                   FormatPath path = best_format_path()) {
   UniqueFd output = memory_file("");
   for (const std::string& operand : operands) {
     // Fresh buffers of exactly the needed sizes for each operand, so that AddressSanitizer
     // sees any overrun and nothing leaks from one operand into the next.
     FormatBuffers buffers(insize, outsize);
     UniqueFd input = memory_file(operand);
-    EXPECT_EQ(copy_formatted(input.get(), output.get(), buffers, sw, state), CopyResult::done);
+    EXPECT_EQ(copy_formatted_on(path, input.get(), output.get(), buffers, sw, state),
+              CopyResult::done);
   }
   return contents(output.get());
 }
@@ -137,6 +139,73 @@ TEST(FormatCopy, BlockSizesAgreeOnVariedText) {
     EXPECT_EQ(format({text.substr(0, 777), text.substr(777)}, letters, 512, 512), whole);
   }
 }
+
+// Lines of 0 to 70 bytes with bytes to rewrite (alone, in pairs, in runs) and newlines at every
+// position around the 16- and 32-byte steps of the vector paths.
+std::string chunk_edge_text() {
+  const char specials[] = {'\x01', '\x80', '\t', '\x7f', '\xff', '\x9f', '\x8a', '\0'};
+  std::string text;
+  int k = 0;
+  for (std::size_t length = 0; length <= 70; ++length) {
+    for (std::size_t at = 0; at <= length; ++at, ++k) {
+      std::string line(length, 'a');
+      if (at < length) line[at] = specials[k % 8];
+      if (k % 3 == 0 && length > 0) line[(at * 7) % length] = specials[(k + 3) % 8];
+      if (k % 5 == 0) line.replace(at, 5, std::string(5, specials[(k + 1) % 8]));
+      text += line + (k % 11 == 0 ? "\n\n\n" : "\n");
+    }
+  }
+  return text;
+}
+
+// Every path this processor runs writes what the scalar path writes, under every combination
+// of the six switches, whole and read in odd blocks, and leaves the same newline run.
+class FormatPathMatchesScalar : public testing::TestWithParam<FormatPath> {};
+
+TEST_P(FormatPathMatchesScalar, OnEverySwitchCombination) {
+  if (!format_path_available(GetParam()))
+    GTEST_SKIP() << "this build or this processor lacks the path's instructions";
+  std::vector<std::string> inputs = {chunk_edge_text(), std::string(100, '\x80') + "\n\n"};
+  for (const Case& c : k_cases)
+    for (const std::string& operand : c.operands) inputs.push_back(operand);
+  unsigned seed = 99;
+  std::string noise;
+  for (int i = 0; i < 20000; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    noise += static_cast<char>(seed >> 16);
+  }
+  inputs.push_back(noise);
+  for (unsigned bits = 1; bits < 64; ++bits) {
+    FormatSwitches sw;
+    sw.show_nonprinting = bits & 1;
+    sw.show_tabs = bits & 2;
+    sw.number_lines = bits & 4;
+    sw.number_nonblank = bits & 8;
+    sw.show_ends = bits & 16;
+    sw.squeeze_blank = bits & 32;
+    SCOPED_TRACE("switches " + std::to_string(bits));
+    for (const std::string& input : inputs) {
+      FormatState scalar_state, whole_state, cut_state;
+      std::string scalar = format({input}, sw, scalar_state, 4096, 4096, FormatPath::scalar);
+      EXPECT_EQ(format({input}, sw, whole_state, 4096, 4096, GetParam()), scalar);
+      std::size_t third = input.size() / 3;
+      EXPECT_EQ(format({input.substr(0, third), input.substr(third)}, sw, cut_state, 100, 37,
+                       GetParam()),
+                scalar);
+      EXPECT_EQ(cut_state.newline_run, scalar_state.newline_run);
+      EXPECT_EQ(line_number_text(cut_state.line), line_number_text(scalar_state.line));
+    }
+  }
+}
+
+std::string path_name(const testing::TestParamInfo<FormatPath>& param) {
+  const char* const names[] = {"scalar", "sse2", "ssse3", "avx2"};
+  return names[static_cast<int>(param.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Vector, FormatPathMatchesScalar,
+                         testing::Values(FormatPath::sse2, FormatPath::ssse3, FormatPath::avx2),
+                         path_name);
 
 TEST(FormatCopy, LongVisibleLineSpansBlocks) {
   std::string input(600, '\x80');
