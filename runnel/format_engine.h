@@ -52,14 +52,8 @@ void store_number(LineCounter& counter, const NumberText& n) {
   if (n.length <= 8) counter.field[k_line_digits - 1] = static_cast<char>('9' - n.left);
 }
 
-// A carry into the next digit, or a number past seven digits: the counter in memory does it.
-[[gnu::noinline]] NumberText next_number_slowly(LineCounter& counter, NumberText n) {
-  store_number(counter, n);
-  advance_line_number(counter);
-  return load_number(counter);
-}
-
-// Advances the number and writes its text at `out`; may store up to 8 bytes.
+// Advances the number and writes its text at `out`; may store up to 8 bytes. No call: a call in
+// the line loop would make the compiler keep its variables in memory.
 inline char* emit_number(NumberText& n, LineCounter& counter, char* out) {
   if (n.left != 0) [[likely]] {
     --n.left;
@@ -67,11 +61,22 @@ inline char* emit_number(NumberText& n, LineCounter& counter, char* out) {
     n.text += std::uint64_t{1}
               << (std::endian::native == std::endian::little ? 8 * index : 8 * (7 - index));
   } else {
-    n = next_number_slowly(counter, n);
+    // A carry into the next digit, or a number past seven digits: the counter in memory does it.
+    store_number(counter, n);
+    int pos = k_line_digits - 1;
+    while (pos >= counter.first_digit && counter.field[pos] == '9') counter.field[pos--] = '0';
+    if (pos >= counter.first_digit) {
+      ++counter.field[pos];
+    } else if (counter.first_digit > 0) {
+      counter.field[--counter.first_digit] = '1';
+      if (counter.first_digit < counter.print_pos) counter.print_pos = counter.first_digit;
+    } else {
+      for (int i = 0; i < k_line_digits; ++i) counter.field[i] = '9';
+    }
+    n = load_number(counter);
     if (n.length > 8) {
-      std::string_view text = line_number_text(counter);
-      std::memcpy(out, text.data(), text.size());
-      return out + text.size();
+      for (unsigned i = 0; i < n.length; ++i) out[i] = counter.field[counter.print_pos + static_cast<int>(i)];
+      return out + n.length;
     }
   }
   std::memcpy(out, &n.text, 8);
@@ -231,18 +236,25 @@ inline bool write_pending(int output_fd, char* out_buffer, char* out, std::size_
   return write_fully(output_fd, out_buffer, static_cast<std::size_t>(out - out_buffer)) >= 0;
 }
 
+// How format_lines numbers lines: as the switches say, read once per call, or fixed.
+enum class Numbers { from_switches, none, nonblank, all };
+
 // The copy when lines are numbered or squeezed: a loop over the lines of each block, which ends
 // at the sentinel newline after the block. -v, -T and -E are template parameters, so that no
-// switch is read again from memory after each store.
-template <class Isa, bool Visible, bool Tabs, bool Ends>
+// switch is read again from memory after each store; so is the numbering of plain text (-n,
+// -b), to leave the registers of its short loop to the data.
+template <class Isa, bool Visible, bool Tabs, bool Ends, Numbers N>
 FORMAT_TARGET CopyResult format_lines(int input_fd, int output_fd, const FormatBuffers& buffers,
                                       const FormatSwitches& switches, FormatState& state) {
   char* const in_buffer = buffers.in();
   char* const out_buffer = buffers.out();
   const std::size_t outsize = buffers.outsize();
   char* const flush_at = out_buffer + outsize;
-  const bool number_lines = switches.number_lines;
-  const bool number_all = switches.number_lines && !switches.number_nonblank;
+  const bool number_lines =
+      N == Numbers::from_switches ? switches.number_lines : N != Numbers::none;
+  const bool number_all = N == Numbers::from_switches
+                              ? switches.number_lines && !switches.number_nonblank
+                              : N == Numbers::all;
   const bool squeeze = switches.squeeze_blank;
   auto* const in_start = reinterpret_cast<unsigned char*>(in_buffer);
   char* out = out_buffer;
@@ -265,28 +277,35 @@ FORMAT_TARGET CopyResult format_lines(int input_fd, int output_fd, const FormatB
     in_start[n] = '\n';
     const unsigned char* p = in_start;
     NewlineFinder<Isa> newlines(p, end);
-    for (;;) {
-      // Pass on whole output blocks, keep the rest.
+    bool block_done = false;
+    while (!block_done) {
+      // Pass on whole output blocks, keep the rest. The line loop below makes no call, so that
+      // its variables can stay in registers.
       if (out >= flush_at && !write_whole_blocks(output_fd, out_buffer, out, outsize)) {
         result = CopyResult::write_error;
         break;
       }
-      const unsigned char* newline = newlines.next();
-      if (newline != p) {
-        // A line with content starts, or continues one that an earlier block left open.
-        if (run >= 0 && number_lines) out = emit_number(number, state.line, out);
-        out = copy_content<Isa, Visible, Tabs>(p, newline, out);
-        run = -1;
-      }
-      if (newline == end) break;
-      // A real newline ends a line; a later empty line of a run vanishes under -s.
-      if (run < 2) ++run;
-      if (!(squeeze && run > 1)) {
-        if (run > 0 && number_all) out = emit_number(number, state.line, out);
-        if constexpr (Ends) *out++ = '$';
-        *out++ = '\n';
-      }
-      p = newline + 1;
+      do {
+        const unsigned char* newline = newlines.next();
+        if (newline != p) {
+          // A line with content starts, or continues one that an earlier block left open.
+          if (run >= 0 && number_lines) out = emit_number(number, state.line, out);
+          out = copy_content<Isa, Visible, Tabs>(p, newline, out);
+          run = -1;
+        }
+        if (newline == end) {
+          block_done = true;
+          break;
+        }
+        // A real newline ends a line; a later empty line of a run vanishes under -s.
+        if (run < 2) ++run;
+        if (!(squeeze && run > 1)) {
+          if (run > 0 && number_all) out = emit_number(number, state.line, out);
+          if constexpr (Ends) *out++ = '$';
+          *out++ = '\n';
+        }
+        p = newline + 1;
+      } while (out < flush_at);
     }
   }
   state.newline_run = run;
@@ -340,14 +359,25 @@ FormatFunction choose_format_function(const FormatSwitches& s) {
       format_bytes<I, true, false, false>,  format_bytes<I, true, false, true>,
       format_bytes<I, true, true, false>,   format_bytes<I, true, true, true>,
   };
+  constexpr Numbers R = Numbers::from_switches;
   static constexpr FormatFunction k_lines[] = {
-      format_lines<I, false, false, false>, format_lines<I, false, false, true>,
-      format_lines<I, false, true, false>,  format_lines<I, false, true, true>,
-      format_lines<I, true, false, false>,  format_lines<I, true, false, true>,
-      format_lines<I, true, true, false>,   format_lines<I, true, true, true>,
+      nullptr,                                 nullptr,
+      format_lines<I, false, true, false, R>,  format_lines<I, false, true, true, R>,
+      format_lines<I, true, false, false, R>,  format_lines<I, true, false, true, R>,
+      format_lines<I, true, true, false, R>,   format_lines<I, true, true, true, R>,
+  };
+  static constexpr FormatFunction k_plain_lines[2][3] = {
+      {format_lines<I, false, false, false, Numbers::none>,
+       format_lines<I, false, false, false, Numbers::nonblank>,
+       format_lines<I, false, false, false, Numbers::all>},
+      {format_lines<I, false, false, true, Numbers::none>,
+       format_lines<I, false, false, true, Numbers::nonblank>,
+       format_lines<I, false, false, true, Numbers::all>},
   };
   unsigned index = (s.show_nonprinting ? 4 : 0) + (s.show_tabs ? 2 : 0) + (s.show_ends ? 1 : 0);
-  return s.number_lines || s.squeeze_blank ? k_lines[index] : k_bytes[index];
+  if (!s.number_lines && !s.squeeze_blank) return k_bytes[index];
+  if (index >= 2) return k_lines[index];
+  return k_plain_lines[index][s.number_lines ? (s.number_nonblank ? 1 : 2) : 0];
 }
 
 }  // namespace
