@@ -12,6 +12,7 @@ namespace {
 // Plain C++ for every processor: no vector steps.
 struct Isa {
   static constexpr unsigned width = 0;
+  struct Constants {};
 };
 }  // namespace
 #include "format_engine.h"

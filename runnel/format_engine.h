@@ -111,15 +111,16 @@ template <class Isa, bool Visible, bool Tabs, bool Ends>
 FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char* end, char* out) {
   if constexpr (Isa::width > 0) {
     constexpr unsigned width = Isa::width;
+    const typename Isa::Constants k;
     while (p < end) {
       typename Isa::Vec v = Isa::load(p);
       Isa::store(out, v);
       std::uint64_t change = 0;
       if constexpr (Visible)
-        change = Isa::template visible_mask<Tabs>(v);
+        change = Isa::template visible_mask<Tabs>(v, k);
       else if constexpr (Tabs)
-        change = Isa::tab_mask(v);
-      if constexpr (Ends) change |= Isa::newline_mask(v);
+        change = Isa::tab_mask(v, k);
+      if constexpr (Ends) change |= Isa::newline_mask(v, k);
       std::size_t left = static_cast<std::size_t>(end - p);
       unsigned limit = left < width ? static_cast<unsigned>(left) : width;
       if (limit < width) change &= (std::uint64_t{1} << limit) - 1;
@@ -131,8 +132,12 @@ FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char
       if constexpr (Isa::expands && Visible) {
         // Several bytes to change: expand every whole group of four at once.
         if ((change & (change - 1)) != 0 && limit >= 4) {
+          // A whole chunk, the usual case, has a fixed number of groups: no test per group.
           unsigned groups = limit / 4;
-          out = Isa::template expand<Tabs, Ends>(p, groups, out);
+          if (groups == width / 4)
+            out = Isa::template expand<Tabs, Ends>(p, width / 4, out, k);
+          else
+            out = Isa::template expand<Tabs, Ends>(p, groups, out, k);
           p += 4 * groups;
           continue;
         }
@@ -185,16 +190,19 @@ struct NewlineFinder {
   const unsigned char* base;
   std::uint64_t mask;
   const unsigned char* end;  // the sentinel
+  typename Isa::Constants k;
 
-  FORMAT_TARGET static std::uint64_t newlines(const unsigned char* p) {
+  FORMAT_TARGET std::uint64_t newlines(const unsigned char* p) const {
     std::uint64_t bits = 0;
     if constexpr (Isa::width > 0)
       for (unsigned i = 0; i < 64; i += Isa::width)
-        bits |= Isa::newline_mask(Isa::load(p + i)) << i;
+        bits |= Isa::newline_mask(Isa::load(p + i), k) << i;
     return bits;
   }
   FORMAT_TARGET NewlineFinder(const unsigned char* p, const unsigned char* sentinel)
-      : base(p), mask(newlines(p)), end(sentinel) {}
+      : base(p), mask(0), end(sentinel) {
+    mask = newlines(p);
+  }
 
   FORMAT_TARGET const unsigned char* next() {
     if constexpr (Isa::width > 0) {

@@ -11,7 +11,7 @@ namespace {
 struct Isa : Sse2Ops {
   static constexpr bool expands = true;
   template <bool Tabs, bool Ends>
-  FORMAT_TARGET static char* expand(const unsigned char* p, unsigned groups, char* out) {
+  FORMAT_TARGET static char* expand(const unsigned char* p, unsigned groups, char* out, Constants) {
     return expand16<Tabs, Ends>(p, groups, out);
   }
 };

@@ -14,18 +14,23 @@ namespace {
 struct Sse2Ops {
   using Vec = __m128i;
   static constexpr unsigned width = 16;
+  struct Constants {};
 
   static Vec load(const unsigned char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   }
   static void store(char* out, Vec v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v); }
   static std::uint64_t bits(Vec v) { return static_cast<std::uint16_t>(_mm_movemask_epi8(v)); }
-  static std::uint64_t newline_mask(Vec v) { return bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))); }
-  static std::uint64_t tab_mask(Vec v) { return bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t'))); }
+  static std::uint64_t newline_mask(Vec v, Constants) {
+    return bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
+  }
+  static std::uint64_t tab_mask(Vec v, Constants) {
+    return bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')));
+  }
 
   // Controls and bytes from 0x80 compare below 0x20 as signed bytes; DEL is the one other.
   template <bool Tabs>
-  static std::uint64_t visible_mask(Vec v) {
+  static std::uint64_t visible_mask(Vec v, Constants) {
     Vec shown = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
                              _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)));
     Vec kept = _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'));
@@ -74,6 +79,29 @@ constexpr PickTable make_pick_table() {
 
 constexpr PickTable k_pick_table = make_pick_table();
 
+// The bytes of a group that keep "M-" (bits 0-3) and the caret (bits 4-7), for four groups at
+// once: each byte's code, 1 for "M-" and 16 for the caret, weighted by 1, 2, 4 and 8 within its
+// group and summed into 32 bits.
+__attribute__((target("ssse3"))) inline __m128i group_keys(__m128i high, __m128i caret) {
+  __m128i code = _mm_or_si128(_mm_and_si128(high, _mm_set1_epi8(1)),
+                              _mm_and_si128(caret, _mm_set1_epi8(16)));
+  __m128i pairs = _mm_maddubs_epi16(code, _mm_set1_epi32(0x08040201));
+  return _mm_madd_epi16(pairs, _mm_set1_epi16(1));
+}
+
+// Writes the changed text of one group of four bytes, whose carets and shown bytes are the
+// pairs at `half` (0 or 8) of `pairs`; stores 16 bytes.
+__attribute__((target("ssse3"))) inline char* write_group(__m128i pairs, unsigned half,
+                                                         std::uint32_t key, char* out) {
+  __m128i spread = _mm_shuffle_epi8(
+      pairs, _mm_load_si128(reinterpret_cast<const __m128i*>(k_pick_table.spread[half / 8])));
+  const Pick& pick = k_pick_table.pick[key];
+  __m128i text = _mm_shuffle_epi8(_mm_or_si128(spread, _mm_set1_epi32('M' | '-' << 8)),
+                                  _mm_load_si128(reinterpret_cast<const __m128i*>(pick.shuffle)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), text);
+  return out + pick.length;
+}
+
 // Writes the changed form of the first 4 * `groups` bytes at `p` (groups <= 4); stores 16
 // bytes a group. A newline without Ends, and a TAB without Tabs, stay as they are.
 template <bool Tabs, bool Ends>
@@ -94,19 +122,10 @@ __attribute__((target("ssse3"))) inline char* expand16(const unsigned char* p, u
     caret = _mm_xor_si128(caret, _mm_and_si128(newline, _mm_set1_epi8('^' ^ '$')));
   }
   __m128i pairs[2] = {_mm_unpacklo_epi8(caret, shown), _mm_unpackhi_epi8(caret, shown)};
-  unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
-  unsigned carets = static_cast<unsigned>(_mm_movemask_epi8(control));
-  const __m128i prefixes = _mm_set1_epi32('M' | '-' << 8);
-  for (unsigned g = 0; g < groups; ++g) {
-    __m128i spread = _mm_shuffle_epi8(
-        pairs[g / 2], _mm_load_si128(reinterpret_cast<const __m128i*>(k_pick_table.spread[g])));
-    unsigned key = ((high >> (4 * g)) & 15) | ((carets >> (4 * g)) & 15) << 4;
-    const Pick& pick = k_pick_table.pick[key];
-    __m128i text = _mm_shuffle_epi8(_mm_or_si128(spread, prefixes),
-                                    _mm_load_si128(reinterpret_cast<const __m128i*>(pick.shuffle)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), text);
-    out += pick.length;
-  }
+  alignas(16) std::uint32_t keys[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(keys),
+                  group_keys(_mm_cmplt_epi8(v, _mm_setzero_si128()), control));
+  for (unsigned g = 0; g < groups; ++g) out = write_group(pairs[g / 2], 8 * (g % 2), keys[g], out);
   return out;
 }
 
