@@ -295,23 +295,32 @@ FORMAT_TARGET CopyResult format_lines(int input_fd, int output_fd, const FormatB
       }
       do {
         const unsigned char* newline = newlines.next();
-        if (newline != p) {
+        if (newline != p) [[likely]] {
           // A line with content starts, or continues one that an earlier block left open.
           if (run >= 0 && number_lines) out = emit_number(number, state.line, out);
           out = copy_content<Isa, Visible, Tabs>(p, newline, out);
-          run = -1;
-        }
-        if (newline == end) {
-          block_done = true;
-          break;
-        }
-        // A real newline ends a line; a later empty line of a run vanishes under -s.
-        if (run < 2) ++run;
-        if (!(squeeze && run > 1)) {
+          if (newline == end) {
+            run = -1;
+            block_done = true;
+            break;
+          }
+          // Its newline ends it: no run of empty lines to count.
+          run = 0;
+        } else {
+          if (newline == end) {
+            block_done = true;
+            break;
+          }
+          // An empty line; a later one of a run vanishes under -s.
+          if (run < 2) ++run;
+          if (squeeze && run > 1) {
+            p = newline + 1;
+            continue;
+          }
           if (run > 0 && number_all) out = emit_number(number, state.line, out);
-          if constexpr (Ends) *out++ = '$';
-          *out++ = '\n';
         }
+        if constexpr (Ends) *out++ = '$';
+        *out++ = '\n';
         p = newline + 1;
       } while (out < flush_at);
     }
