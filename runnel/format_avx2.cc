@@ -75,17 +75,18 @@ struct Isa {
       control = _mm256_or_si256(control, newline);
       caret = _mm256_xor_si256(caret, _mm256_and_si256(newline, _mm256_set1_epi8('^' ^ '$')));
     }
-    Vec code = _mm256_or_si256(_mm256_and_si256(_mm256_cmpgt_epi8(_mm256_setzero_si256(), v), k.one),
-                               _mm256_and_si256(control, k.sixteen));
+    Vec code =
+        _mm256_or_si256(_mm256_and_si256(_mm256_cmpgt_epi8(_mm256_setzero_si256(), v), k.one),
+                        _mm256_and_si256(control, k.sixteen));
     Vec keys = _mm256_madd_epi16(_mm256_maddubs_epi16(code, k.weights), k.ones);
     alignas(32) std::uint32_t key[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(key), keys);
     // Per 128-bit lane: the pairs of bytes 0-7 and 8-15 of the lane.
     Vec pairs_low = _mm256_unpacklo_epi8(caret, shown);
     Vec pairs_high = _mm256_unpackhi_epi8(caret, shown);
-    const __m128i pairs[4] = {
-        _mm256_castsi256_si128(pairs_low), _mm256_castsi256_si128(pairs_high),
-        _mm256_extracti128_si256(pairs_low, 1), _mm256_extracti128_si256(pairs_high, 1)};
+    const __m128i pairs[4] = {_mm256_castsi256_si128(pairs_low), _mm256_castsi256_si128(pairs_high),
+                              _mm256_extracti128_si256(pairs_low, 1),
+                              _mm256_extracti128_si256(pairs_high, 1)};
     for (unsigned g = 0; g < groups; ++g) out = write_group(pairs[g / 2], 8 * (g % 2), key[g], out);
     return out;
   }

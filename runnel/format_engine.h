@@ -28,6 +28,7 @@ constexpr bool needs_visible(unsigned char byte, bool show_tabs) {
   if (byte == '\t') return show_tabs;
   return byte < 0x20 || byte >= 0x7F;
 }
+
 // The line number as the 8 bytes a store writes, while it has at most seven digits; the digits
 // stay in a register and only the last one is counted there, so that no line waits for a byte
 // incremented in memory. The LineCounter in memory is brought up to date when a carry needs it
@@ -58,10 +59,11 @@ inline char* emit_number(NumberText& n, LineCounter& counter, char* out) {
   if (n.left != 0) [[likely]] {
     --n.left;
     unsigned index = n.length - 2;
-    n.text += std::uint64_t{1}
-              << (std::endian::native == std::endian::little ? 8 * index : 8 * (7 - index));
+    n.text += std::uint64_t{1} << (std::endian::native == std::endian::little ? 8 * index
+                                                                              : 8 * (7 - index));
   } else {
-    // A carry into the next digit, or a number past seven digits: the counter in memory does it.
+    // A carry into the next digit, or a number past seven digits: the counter in memory takes
+    // the steps of advance_line_number.
     store_number(counter, n);
     int pos = k_line_digits - 1;
     while (pos >= counter.first_digit && counter.field[pos] == '9') counter.field[pos--] = '0';
@@ -75,7 +77,8 @@ inline char* emit_number(NumberText& n, LineCounter& counter, char* out) {
     }
     n = load_number(counter);
     if (n.length > 8) {
-      for (unsigned i = 0; i < n.length; ++i) out[i] = counter.field[counter.print_pos + static_cast<int>(i)];
+      const char* text = counter.field + counter.print_pos;
+      for (unsigned i = 0; i < n.length; ++i) out[i] = text[i];
       return out + n.length;
     }
   }
@@ -155,8 +158,8 @@ FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char
   } else {
     for (; p < end; ++p) {
       unsigned char byte = *p;
-      bool change = (Ends && byte == '\n') || (Visible ? needs_visible(byte, Tabs)
-                                                         : Tabs && byte == '\t');
+      bool change =
+          (Ends && byte == '\n') || (Visible ? needs_visible(byte, Tabs) : Tabs && byte == '\t');
       if (change)
         out = put_changed<Visible, Tabs, Ends>(byte, out);
       else
@@ -378,10 +381,14 @@ FormatFunction choose_format_function(const FormatSwitches& s) {
   };
   constexpr Numbers R = Numbers::from_switches;
   static constexpr FormatFunction k_lines[] = {
-      nullptr,                                 nullptr,
-      format_lines<I, false, true, false, R>,  format_lines<I, false, true, true, R>,
-      format_lines<I, true, false, false, R>,  format_lines<I, true, false, true, R>,
-      format_lines<I, true, true, false, R>,   format_lines<I, true, true, true, R>,
+      nullptr,
+      nullptr,
+      format_lines<I, false, true, false, R>,
+      format_lines<I, false, true, true, R>,
+      format_lines<I, true, false, false, R>,
+      format_lines<I, true, false, true, R>,
+      format_lines<I, true, true, false, R>,
+      format_lines<I, true, true, true, R>,
   };
   static constexpr FormatFunction k_plain_lines[2][3] = {
       {format_lines<I, false, false, false, Numbers::none>,

@@ -51,8 +51,9 @@ struct Pick {
 
 struct PickTable {
   Pick pick[256];
-  // Caret and shown byte of the four bytes of group g (interleaved) to positions 4k+2, 4k+3.
-  unsigned char spread[4][16];
+  // Carets and shown bytes of four bytes, interleaved from byte 0 (or 8) of a vector of pairs,
+  // to positions 4k+2 and 4k+3.
+  unsigned char spread[2][16];
 };
 
 constexpr PickTable make_pick_table() {
@@ -71,9 +72,10 @@ constexpr PickTable make_pick_table() {
     p.length = n;
     for (; n < 16; ++n) p.shuffle[n] = 0x80;
   }
-  for (unsigned g = 0; g < 4; ++g)
+  for (unsigned h = 0; h < 2; ++h)
     for (unsigned i = 0; i < 16; ++i)
-      t.spread[g][i] = i % 4 < 2 ? 0x80 : static_cast<unsigned char>(8 * (g % 2) + 2 * (i / 4) + i % 4 - 2);
+      t.spread[h][i] =
+          i % 4 < 2 ? 0x80 : static_cast<unsigned char>(8 * h + 2 * (i / 4) + i % 4 - 2);
   return t;
 }
 
@@ -83,8 +85,8 @@ constexpr PickTable k_pick_table = make_pick_table();
 // once: each byte's code, 1 for "M-" and 16 for the caret, weighted by 1, 2, 4 and 8 within its
 // group and summed into 32 bits.
 __attribute__((target("ssse3"))) inline __m128i group_keys(__m128i high, __m128i caret) {
-  __m128i code = _mm_or_si128(_mm_and_si128(high, _mm_set1_epi8(1)),
-                              _mm_and_si128(caret, _mm_set1_epi8(16)));
+  __m128i code =
+      _mm_or_si128(_mm_and_si128(high, _mm_set1_epi8(1)), _mm_and_si128(caret, _mm_set1_epi8(16)));
   __m128i pairs = _mm_maddubs_epi16(code, _mm_set1_epi32(0x08040201));
   return _mm_madd_epi16(pairs, _mm_set1_epi16(1));
 }
@@ -92,7 +94,7 @@ __attribute__((target("ssse3"))) inline __m128i group_keys(__m128i high, __m128i
 // Writes the changed text of one group of four bytes, whose carets and shown bytes are the
 // pairs at `half` (0 or 8) of `pairs`; stores 16 bytes.
 __attribute__((target("ssse3"))) inline char* write_group(__m128i pairs, unsigned half,
-                                                         std::uint32_t key, char* out) {
+                                                          std::uint32_t key, char* out) {
   __m128i spread = _mm_shuffle_epi8(
       pairs, _mm_load_si128(reinterpret_cast<const __m128i*>(k_pick_table.spread[half / 8])));
   const Pick& pick = k_pick_table.pick[key];
@@ -106,7 +108,7 @@ __attribute__((target("ssse3"))) inline char* write_group(__m128i pairs, unsigne
 // bytes a group. A newline without Ends, and a TAB without Tabs, stay as they are.
 template <bool Tabs, bool Ends>
 __attribute__((target("ssse3"))) inline char* expand16(const unsigned char* p, unsigned groups,
-                                                      char* out) {
+                                                       char* out) {
   __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   __m128i low = _mm_and_si128(v, _mm_set1_epi8(0x7F));
   __m128i control = _mm_or_si128(_mm_cmplt_epi8(low, _mm_set1_epi8(0x20)),
