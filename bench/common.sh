@@ -25,7 +25,7 @@ per_run_ns() {
   shift
   if perf stat -r 2 /bin/true >/dev/null 2>&1; then
     perf stat -r "$count" "$@" 2>&1 >/dev/null |
-      awk '/seconds time elapsed/ { printf "%d\n", $1 * 1e9 }'
+      LC_ALL=C awk '/seconds time elapsed/ { sub(",", ".", $1); printf "%d\n", $1 * 1e9 }'
   else
     start=$(now)
     i=0
@@ -38,6 +38,9 @@ per_run_ns() {
   fi
 }
 
+# The locale of the commands measured is the caller's: a comma as the decimal point (LANG=de_DE,
+# say) reaches perf's report, and the numbers are read under LC_ALL=C.
+
 # startup_vs_true COMMAND...: prints "PROGRAM_US TRUE_US RATIO". Five rounds, each timing 500
 # runs of /bin/true and then 500 of the command, so that a slow spell of the machine weighs on
 # both; the medians of the times and of the per-round ratios.
@@ -48,7 +51,7 @@ startup_vs_true() {
     program_ns=$(per_run_ns 500 "$@")
     echo "$program_ns $true_ns"
     i=$((i + 1))
-  done | awk '{ p[NR] = $1; t[NR] = $2; r[NR] = $1 / $2 }
+  done | LC_ALL=C awk '{ p[NR] = $1; t[NR] = $2; r[NR] = $1 / $2 }
     function median(a, n,   i, j, x) {
       for (i = 2; i <= n; i++) { x = a[i]; for (j = i - 1; j > 0 && a[j] > x; j--) a[j + 1] = a[j]; a[j + 1] = x }
       return a[int((n + 1) / 2)]

@@ -14,11 +14,16 @@ else
   data=$(mktemp -d)
   trap 'rm -rf "$data"' EXIT
 fi
-build=build/release
-
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" >/dev/null
-runnel=$PWD/$build/runnel/runnel
+# BENCH_BUILD names a folder of already built programs (another revision's, say) to measure
+# instead of building this tree's.
+if [ -n "${BENCH_BUILD:-}" ]; then
+  build=$(cd "$BENCH_BUILD" && pwd)
+else
+  cmake --preset release >/dev/null
+  cmake --build --preset release -j "$(nproc)" >/dev/null
+  build=$PWD/build/release
+fi
+runnel=$build/runnel/runnel
 
 mkdir -p "$data"
 gib=$((1024 * 1024 * 1024))
@@ -59,45 +64,67 @@ median_seconds() {
 gbps() { awk -v s="$1" -v b=$gib 'BEGIN { printf "%.2f", b / s / 1e9 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b / a }'; }
 
-row() {  # name seconds reference-name reference-seconds
-  printf '| %-44s | %7s GB/s | %-40s | %7s GB/s | %5sx |\n' "$1" "$(gbps "$2")" "$3" "$(gbps "$4")" "$(ratio "$2" "$4")"
+row() {  # name seconds reference-name reference-seconds target
+  printf '| %-34s | %7s GB/s | %-30s | %7s GB/s | %5sx | %-10s |\n' "$1" "$(gbps "$2")" "$3" \
+    "$(gbps "$4")" "$(ratio "$2" "$4")" "$5"
 }
 
 echo
 echo "runnel, $runs runs each, median; ratio = reference time / runnel time (higher is better)"
 echo
-printf '| %-44s | %12s | %-40s | %12s | %6s |\n' "runnel" "speed" "reference" "speed" "ratio"
-printf '|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..46})" "$(printf -- '-%.0s' {1..14})" "$(printf -- '-%.0s' {1..42})" "$(printf -- '-%.0s' {1..14})" "--------"
+printf '| %-34s | %12s | %-30s | %12s | %6s | %-10s |\n' "runnel" "speed" "reference" "speed" "ratio" "target"
+printf '|%s|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..36})" "$(printf -- '-%.0s' {1..14})" \
+  "$(printf -- '-%.0s' {1..32})" "$(printf -- '-%.0s' {1..14})" "--------" "------------"
 
 plain=$(median_seconds "$runnel $text > /dev/null")
 dd_null=$(median_seconds "dd if=$text of=/dev/null bs=128K")
-row "plain, 1 GiB to /dev/null" "$plain" "dd bs=128K to /dev/null" "$dd_null"
+row "plain, text to /dev/null" "$plain" "dd bs=128K to /dev/null" "$dd_null" ""
 
 plain_pipe=$(median_seconds "$runnel $text | dd of=/dev/null bs=128K")
-dd_pipe=$(median_seconds "dd if=$text bs=64K | dd of=/dev/null bs=128K")
-row "plain, 1 GiB through a pipe" "$plain_pipe" "dd bs=64K | dd bs=128K" "$dd_pipe"
+dd_pipe=$(median_seconds "dd if=$text bs=128K | dd of=/dev/null bs=128K")
+row "plain, text into a pipe" "$plain_pipe" "dd bs=128K | dd bs=128K" "$dd_pipe" ">= 1.8x"
+
+# File to file in the data folder; both commands truncate the copy before writing it.
+copy=$data/copy
+plain_file=$(median_seconds "$runnel $text > $copy")
+dd_file=$(median_seconds "dd if=$text of=$copy bs=128K")
+rm -f "$copy"
+row "plain, text to a file" "$plain_file" "dd bs=128K to a file" "$dd_file" ">= 1.2x"
 
 number=$(median_seconds "$runnel -n $text > /dev/null")
-row "-n, 1 GiB of text" "$number" "plain runnel, same file" "$plain"
+row "-n, text" "$number" "plain runnel, same file" "$plain" ">= 4 GB/s"
+visible_text=$(median_seconds "$runnel -v $text > /dev/null")
+row "-v, text" "$visible_text" "plain runnel, same file" "$plain" ">= 5 GB/s"
+show_all_text=$(median_seconds "$runnel -A $text > /dev/null")
+row "-A, text" "$show_all_text" "plain runnel, same file" "$plain" ">= 3 GB/s"
 
 plain_binary=$(median_seconds "$runnel $binary > /dev/null")
 visible=$(median_seconds "$runnel -v $binary > /dev/null")
-row "-v, 1 GiB of random bytes" "$visible" "plain runnel, same file" "$plain_binary"
+row "-v, random bytes" "$visible" "plain runnel, same file" "$plain_binary" ">= 2.5 GB/s"
 show_all=$(median_seconds "$runnel -A $binary > /dev/null")
-row "-A, 1 GiB of random bytes" "$show_all" "plain runnel, same file" "$plain_binary"
+row "-A, random bytes" "$show_all" "plain runnel, same file" "$plain_binary" ">= 2.5 GB/s"
 
 # Start-up on an empty file beside /bin/true, alternating in rounds.
 echo
-printf '| %-30s | %9s | %9s | %8s |\n' "start-up" "per run" "true" "ratio"
-printf '|%s|%s|%s|%s|\n' "--------------------------------" "-----------" "-----------" "----------"
+printf '| %-40s | %9s | %9s | %8s | %-8s |\n' "start-up" "per run" "true" "ratio" "target"
+printf '|%s|%s|%s|%s|%s|\n' "------------------------------------------" "-----------" "-----------" \
+  "----------" "----------"
 startup_row() {  # name command...
   local name=$1
   shift
   read -r program_us true_us startup_ratio <<< "$(startup_vs_true "$@")"
-  printf '| %-30s | %6s us | %6s us | %7sx |\n' "$name" "$program_us" "$true_us" "$startup_ratio"
+  printf '| %-40s | %6s us | %6s us | %7sx | %-8s |\n' "$name" "$program_us" "$true_us" \
+    "$startup_ratio" "<= 1.05x"
 }
-startup_row "runnel, empty file" "$runnel" "$empty"
-startup_row "runnel -n, empty file" "$runnel" -n "$empty"
+# /bin/true and runnel see the same locale settings in each row.
+for locale in C.UTF-8 de_DE.UTF-8; do
+  (
+    unset LC_ALL LANGUAGE
+    export LANG=$locale
+    startup_row "runnel, empty file, LANG=$locale" "$runnel" "$empty"
+    startup_row "runnel -n, empty file, LANG=$locale" "$runnel" -n "$empty"
+  )
+done
 
 # Peak resident size, which must not grow with the input or the line length. GNU time reports
 # it (its own small process image before the exec counts too, so this is an upper bound).
@@ -117,5 +144,5 @@ fi
 
 if [ -f bench/queue.sh ]; then
   echo
-  bash bench/queue.sh "$PWD/$build"
+  bash bench/queue.sh "$build"
 fi

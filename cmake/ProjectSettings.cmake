@@ -31,10 +31,12 @@ target_compile_options(project_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wcast-align -Wnull-dereference -Wformat=2
   $<$<CXX_COMPILER_ID:GNU>:-Wlogical-op> -Wextra-semi -Wnon-virtual-dtor -Woverloaded-virtual)
 
-# Settings for program and core code (not tests): no exceptions, and a program's
-# only shared library is the C library.
+# Settings for program and core code (not tests): no exceptions, no guards on function-local
+# statics (every program is single-threaded; the guard would bring the terminate handler and
+# the name demangler of the static C++ library into each program), and a program's only shared
+# library is the C library.
 add_library(program_settings INTERFACE)
-target_compile_options(program_settings INTERFACE -fno-exceptions)
+target_compile_options(program_settings INTERFACE -fno-exceptions -fno-threadsafe-statics)
 target_link_libraries(program_settings INTERFACE project_settings project_warnings)
 
 # Links a program with libstdc++ and libgcc statically.

@@ -184,10 +184,10 @@ TEST_F(QueuepeekFaults, FailuresGiveTheirMessageAndStatus) {
       // Writing OUTPUT.
       {"-D, ENOSPC on the first address", extract, on_path(m_output).failing("fwrite", "ENOSPC"),
        output_write, Output::empty},
-      // After about 10000 addresses (two calls each), some 200 KiB: OUTPUT's 128 KiB buffer has
-      // gone to the file already.
+      // Addresses go to the stream 8 KiB at a time: after 20 calls, some 160 KiB, OUTPUT's
+      // 128 KiB buffer has gone to the file already.
       {"-D, ENOSPC after buffers went out", extract,
-       on_path(m_output).failing("fwrite", "ENOSPC", 20000), output_write, Output::empty},
+       on_path(m_output).failing("fwrite", "ENOSPC", 20), output_write, Output::empty},
       {"-D, ENOSPC on the last flush", extract, on_path(m_output).failing("fflush", "ENOSPC"),
        output_write, Output::empty},
       {"-D, ENOSPC on closing OUTPUT", extract, on_path(m_output).failing("fclose", "ENOSPC"),

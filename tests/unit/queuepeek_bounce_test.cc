@@ -50,11 +50,12 @@ UniqueFile temporary_file(std::string_view bytes) {
 }
 
 // Runs the extraction over `report` in chunks of `chunk_size`; returns what it wrote.
-std::string extract(std::string_view report, std::size_t chunk_size) {
+std::string extract(std::string_view report, std::size_t chunk_size,
+                    ScanPath path = best_scan_path()) {
   UniqueFd in = memory_file(report);
   UniqueFile out = temporary_file("");
   std::vector<char> chunk(chunk_size);
-  const ExtractResult result = extract_bounced_addresses(in.get(), out.get(), chunk);
+  const ExtractResult result = extract_bounced_addresses(in.get(), out.get(), chunk, path);
   EXPECT_EQ(result, ExtractResult::done);
   return read_back(out.get());
 }
@@ -276,5 +277,56 @@ TEST(BounceExtract, ReportWithoutAddressesWritesNothingEvenToAFullDevice) {
   std::vector<char> chunk(16);
   EXPECT_EQ(extract_bounced_addresses(in.get(), out.get(), chunk), ExtractResult::done);
 }
+
+// Every path, called directly, against the whole-text rules: the reports above, a long one (many
+// vectors and mask batches per chunk) with and without a NUL deep inside, and random ones, in
+// chunks of many sizes, so that boundaries fall inside ">:" newline, newline newline "<" and
+// before a NUL; read from a file (cut addresses read again) and as a stream (kept in memory).
+class BouncePaths : public testing::TestWithParam<ScanPath> {};
+
+TEST_P(BouncePaths, WriteTheWholeTextsAddressesInChunksOfAnySize) {
+  const ScanPath path = GetParam();
+  if (!scan_path_available(path))
+    GTEST_SKIP() << "the " << scan_path_name(path) << " path: this processor lacks it";
+  std::vector<std::string> reports;
+  for (const Case& c : documented_cases()) reports.push_back(c.report);
+  std::string long_report;
+  while (long_report.size() < 10000) long_report += k_realistic;
+  reports.push_back(long_report);
+  reports.push_back(long_report.substr(0, 5000) + '\0' + long_report);
+  const std::string alphabet = "<<>>::\n\n\n@a\0"s;
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    std::mt19937 generator(seed);
+    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+    std::string report;
+    for (int i = 0; i < 300; ++i) {
+      const char c = alphabet[pick(generator)];
+      report += c == '\0' && seed % 4 != 0 ? 'a' : c;
+    }
+    reports.push_back(report);
+  }
+  std::vector<std::size_t> sizes = {127, 128, 129, 4095, 4096, 4161, k_bounce_chunk_size};
+  for (std::size_t size = 1; size <= 70; ++size) sizes.push_back(size);
+  for (const std::string& report : reports) {
+    const std::string expected = reference_extract(report);
+    for (std::size_t size : sizes) {
+      SCOPED_TRACE(testing::PrintToString(report.substr(0, 30)) + ", chunk size " +
+                   std::to_string(size));
+      ASSERT_EQ(extract(report, size, path), expected);
+      UniqueFile out = temporary_file("");
+      BounceScan scan;
+      scan.path = path;
+      for (std::size_t at = 0; at < report.size(); at += size)
+        ASSERT_EQ(scan_bounce_chunk(scan, std::string_view(report).substr(at, size), out.get()),
+                  ExtractResult::done);
+      ASSERT_EQ(read_back(out.get()), expected);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(, BouncePaths, testing::ValuesIn(k_scan_paths),
+                         [](const testing::TestParamInfo<ScanPath>& path_info) {
+                           return std::string(scan_path_name(path_info.param));
+                         });
 
 }  // namespace

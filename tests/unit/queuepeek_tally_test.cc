@@ -28,15 +28,19 @@ using test_support::DoneCounts;
 using test_support::reference_bounced;
 using test_support::reference_done;
 
-DoneCounts done_in_blocks(const std::string& bytes, std::size_t block) {
+DoneCounts done_in_blocks(const std::string& bytes, std::size_t block,
+                          ScanPath path = best_scan_path()) {
   DoneTally tally;
+  tally.path = path;
   for (std::size_t at = 0; at < bytes.size(); at += block)
     tally_done_recipients(tally, {bytes.data() + at, std::min(block, bytes.size() - at)});
   return {tally.done, tally.last_done, tally.records};
 }
 
-std::uint64_t bounced_in_blocks(const std::string& bytes, std::size_t block) {
+std::uint64_t bounced_in_blocks(const std::string& bytes, std::size_t block,
+                                ScanPath path = best_scan_path()) {
   BouncedTally tally;
+  tally.path = path;
   for (std::size_t at = 0; at < bytes.size(); at += block)
     tally_bounced_recipients(tally, {bytes.data() + at, std::min(block, bytes.size() - at)});
   return tally.count;
@@ -161,6 +165,40 @@ TEST(BouncedTally, CountPasses32Bits) {
   tally_bounced_recipients(tally, {"<a>:\n<b>:\n", 10});
   EXPECT_EQ(tally.count, 0x100000001u);
 }
+
+// Every path, called directly, against the plain rules, on lists and reports cut into blocks of
+// many sizes: boundaries inside ">:" newline and after a NUL, and sums folded at 255 vectors.
+class TallyPaths : public testing::TestWithParam<ScanPath> {};
+
+TEST_P(TallyPaths, GiveThePlainCountsInBlocksOfAnySize) {
+  const ScanPath path = GetParam();
+  if (!scan_path_available(path))
+    GTEST_SKIP() << "the " << scan_path_name(path) << " path: this processor lacks it";
+  std::vector<std::string> inputs = {"Ta@x\0Db@y\0Tc@z\0Dd@w\0"s, "<a@x>:\nr\n\n<b@y>:\n\n"s,
+                                     "Da\0" + std::string(9000, '\0') + std::string(9000, 'T')};
+  for (unsigned seed = 1; seed <= 6; ++seed) {
+    inputs.push_back(random_bytes(300 + seed, "DDTT#\0x"s, seed));
+    inputs.push_back(random_bytes(300 + seed, ">>::\n\nx\0"s, seed));
+    inputs.push_back(random_bytes(20000, "DTT#\0xxxxx>:\n"s, seed));
+  }
+  std::vector<std::size_t> blocks = {8161, 8160, 8159, 4081, 4080, 4079, 30000};
+  for (std::size_t block = 1; block <= 70; ++block) blocks.push_back(block);
+  for (const std::string& input : inputs) {
+    const DoneCounts done = reference_done(input);
+    const std::uint64_t bounced = reference_bounced(input);
+    for (std::size_t block : blocks) {
+      if (block > input.size() + 1 && block != 30000) continue;
+      SCOPED_TRACE(testing::PrintToString(input.substr(0, 20)) + " block " + std::to_string(block));
+      ASSERT_EQ(done_in_blocks(input, block, path), done);
+      ASSERT_EQ(bounced_in_blocks(input, block, path), bounced);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(, TallyPaths, testing::ValuesIn(k_scan_paths),
+                         [](const testing::TestParamInfo<ScanPath>& path_info) {
+                           return std::string(scan_path_name(path_info.param));
+                         });
 
 // The read loops: every byte of the file counted, whatever the block; a failed read reported.
 TEST(TallyFile, ReadsTheWholeFileInBlocks) {
