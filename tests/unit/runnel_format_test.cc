@@ -237,6 +237,36 @@ TEST(FormatCopy, CounterSaturatesAtTheFieldWidth) {
   EXPECT_EQ(line_number_text(counter), std::string(k_line_digits, '9') + "\t");
 }
 
+// The vector paths count the last digit in registers and carry through the counter in memory:
+// every path must widen the column and stop at all nines as advance_line_number does, across
+// the 8- and 16-byte limits of the text they keep in registers.
+TEST(FormatCopy, EveryPathCarriesAndSaturatesLineNumbers) {
+  const std::string nines(k_line_digits, '9');
+  struct Row {
+    std::string start;
+    const char* letters;
+    std::string input;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {"9999998", "n", "a\n\nb\n", "9999999\ta\n10000000\t\n10000001\tb\n"},
+      {"99999999999998", "n", "a\nb\n", "99999999999999\ta\n100000000000000\tb\n"},
+      {"100000000000000", "n", "a\nb\n", "100000000000001\ta\n100000000000002\tb\n"},
+      {"999999999999999", "n", "a\nb\n", "1000000000000000\ta\n1000000000000001\tb\n"},
+      {nines.substr(1) + "8", "n", "a\n\nb\n", nines + "\ta\n" + nines + "\t\n" + nines + "\tb\n"},
+      {nines.substr(1) + "8", "bE", "a\n\nb", nines + "\ta$\n$\n" + nines + "\tb"},
+  };
+  for (FormatPath path : k_format_paths) {
+    if (!format_path_available(path)) continue;
+    for (const Row& row : rows) {
+      SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)) + " from " + row.start);
+      FormatState state;
+      state.line = line_counter_at(row.start);
+      EXPECT_EQ(format({row.input}, switches(row.letters), state, 512, 512, path), row.expected);
+    }
+  }
+}
+
 TEST(FormatCopy, CountingUpFromStart) {
   LineCounter counter = line_counter_start();
   for (int i = 0; i < 1000001; ++i) advance_line_number(counter);
