@@ -125,13 +125,17 @@ bool format_path_available(FormatPath path) {
     case FormatPath::avx2:
       return format_function_avx2({}) && cpu_features().avx2 && cpu_features().ssse3 &&
              cpu_features().popcnt;
+    case FormatPath::avx512:
+      return format_function_avx512({}) && cpu_features().avx512bw &&
+             cpu_features().avx512vbmi2 && format_path_available(FormatPath::avx2);
   }
   return false;
 }
 
 FormatPath best_format_path() {
   static const FormatPath best = [] {
-    for (FormatPath path : {FormatPath::avx2, FormatPath::ssse3, FormatPath::sse2})
+    for (FormatPath path :
+         {FormatPath::avx512, FormatPath::avx2, FormatPath::ssse3, FormatPath::sse2})
       if (format_path_available(path)) return path;
     return FormatPath::scalar;
   }();
@@ -147,6 +151,7 @@ CopyResult copy_formatted_on(FormatPath path, int input_fd, int output_fd,
     case FormatPath::sse2: function = format_function_sse2(switches); break;
     case FormatPath::ssse3: function = format_function_ssse3(switches); break;
     case FormatPath::avx2: function = format_function_avx2(switches); break;
+    case FormatPath::avx512: function = format_function_avx512(switches); break;
   }
   return function(input_fd, output_fd, buffers, switches, state);
 }

@@ -93,11 +93,13 @@ class FormatBuffers {
 
 /// The implementations of the formatted copy. Each writes the same bytes; they differ in the
 /// instructions they use.
-enum class FormatPath { scalar, sse2, ssse3, avx2 };
+/// avx512 has its own -v copies (AVX-512 BW and VBMI2) and takes the rest from avx2.
+enum class FormatPath { scalar, sse2, ssse3, avx2, avx512 };
 
 /// Every FormatPath, for callers that try each.
 inline constexpr FormatPath k_format_paths[] = {FormatPath::scalar, FormatPath::sse2,
-                                                FormatPath::ssse3, FormatPath::avx2};
+                                                FormatPath::ssse3, FormatPath::avx2,
+                                                FormatPath::avx512};
 
 /// Whether this build has `path` and this processor can run it. The scalar path always can.
 [[nodiscard]] bool format_path_available(FormatPath path);

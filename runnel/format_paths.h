@@ -59,6 +59,7 @@ FormatFunction format_function_scalar(const FormatSwitches& switches);
 FormatFunction format_function_sse2(const FormatSwitches& switches);
 FormatFunction format_function_ssse3(const FormatSwitches& switches);
 FormatFunction format_function_avx2(const FormatSwitches& switches);
+FormatFunction format_function_avx512(const FormatSwitches& switches);
 
 /// Bytes a copy may load past the sentinel and store past the text it has built: a line is
 /// copied in steps of this many bytes at least, and no vector is wider.

@@ -199,12 +199,13 @@ TEST_P(FormatPathMatchesScalar, OnEverySwitchCombination) {
 }
 
 std::string path_name(const testing::TestParamInfo<FormatPath>& param) {
-  const char* const names[] = {"scalar", "sse2", "ssse3", "avx2"};
+  const char* const names[] = {"scalar", "sse2", "ssse3", "avx2", "avx512"};
   return names[static_cast<int>(param.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(Vector, FormatPathMatchesScalar,
-                         testing::Values(FormatPath::sse2, FormatPath::ssse3, FormatPath::avx2),
+                         testing::Values(FormatPath::sse2, FormatPath::ssse3, FormatPath::avx2,
+                                         FormatPath::avx512),
                          path_name);
 
 TEST(FormatCopy, LongVisibleLineSpansBlocks) {
