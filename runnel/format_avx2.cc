@@ -1,18 +1,16 @@
 // SPDX-License-Identifier: MIT
-// The formatted copy with AVX2 (and POPCNT): 32 bytes examined at a time, and the SSSE3
-// expansion for -v.
+// The formatted copy with AVX2: 32 bytes examined at a time, and the SSSE3 expansion for -v.
 #include "format_paths.h"
 
 #if defined(__x86_64__)
 #include "format_x86.h"
 
-#define FORMAT_TARGET __attribute__((target("avx2,popcnt")))
+#define FORMAT_TARGET __attribute__((target("avx2")))
 namespace {
 struct Isa {
   using Vec = __m256i;
   static constexpr unsigned width = 32;
   static constexpr bool expands = true;
-  static constexpr bool has_popcnt = true;
 
   // The splatted bytes of the loops, made once before a loop. The empty asm hides their values
   // from the compiler, which would otherwise build each again from an immediate in every pass

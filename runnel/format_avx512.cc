@@ -12,7 +12,6 @@ struct Isa {
   using Vec = __m512i;
   static constexpr unsigned width = 64;
   static constexpr bool expands = true;
-  static constexpr bool has_popcnt = true;
 
   struct Constants {
     Vec newline, tab, space, del, low7, flip, quad, candidates, dollars;

@@ -64,31 +64,36 @@ inline void store_number(LineCounter& counter, const NumberText& n) {
   if (n.length <= 16) counter.field[k_line_digits - 1] = static_cast<char>('9' - n.left);
 }
 
-// Advances the number and writes its text at `out`; may store up to 16 bytes. No call: a call in
-// the line loop would make the compiler keep its variables in memory.
+// A carry into the next digit, or a number past fifteen digits: the counter in memory takes the
+// steps of advance_line_number, and the number is loaded again. Out of line, as it is rare: the
+// line loops that inline emit_number stay short, and the call passes the number by value, so
+// that it still stays in registers there.
+[[gnu::noinline, gnu::cold]] NumberText carry_number(LineCounter& counter, NumberText n) {
+  store_number(counter, n);
+  int pos = k_line_digits - 1;
+  while (pos >= counter.first_digit && counter.field[pos] == '9') counter.field[pos--] = '0';
+  if (pos >= counter.first_digit) {
+    ++counter.field[pos];
+  } else if (counter.first_digit > 0) {
+    counter.field[--counter.first_digit] = '1';
+    if (counter.first_digit < counter.print_pos) counter.print_pos = counter.first_digit;
+  } else {
+    for (int i = 0; i < k_line_digits; ++i) counter.field[i] = '9';
+  }
+  return load_number(counter);
+}
+
+// Advances the number and writes its text at `out`; may store up to 16 bytes. No call on the
+// usual path: a call in the line loop would make the compiler keep its variables in memory.
 inline char* emit_number(NumberText& n, LineCounter& counter, char* out) {
   if (n.left != 0) [[likely]] {
     --n.left;
     n.text_low += n.step_low;
     n.text_high += n.step_high;
   } else {
-    // A carry into the next digit, or a number past fifteen digits: the counter in memory takes
-    // the steps of advance_line_number.
-    store_number(counter, n);
-    int pos = k_line_digits - 1;
-    while (pos >= counter.first_digit && counter.field[pos] == '9') counter.field[pos--] = '0';
-    if (pos >= counter.first_digit) {
-      ++counter.field[pos];
-    } else if (counter.first_digit > 0) {
-      counter.field[--counter.first_digit] = '1';
-      if (counter.first_digit < counter.print_pos) counter.print_pos = counter.first_digit;
-    } else {
-      for (int i = 0; i < k_line_digits; ++i) counter.field[i] = '9';
-    }
-    n = load_number(counter);
+    n = carry_number(counter, n);
     if (n.length > 16) {
-      const char* text = counter.field + counter.print_pos;
-      for (unsigned i = 0; i < n.length; ++i) out[i] = text[i];
+      std::memcpy(out, counter.field + counter.print_pos, n.length);
       return out + n.length;
     }
   }
@@ -269,19 +274,6 @@ inline int run_after_block(const unsigned char* start, const unsigned char* end,
   return base + trailing < 2 ? base + trailing : 2;
 }
 
-// Bits set in `bits`. Without POPCNT the compiler would call a library function for it.
-template <class Isa>
-FORMAT_TARGET inline unsigned count_bits(std::uint64_t bits) {
-  if constexpr (Isa::has_popcnt) {
-    return static_cast<unsigned>(std::popcount(bits));
-  } else {
-    bits -= (bits >> 1) & 0x5555555555555555u;
-    bits = (bits & 0x3333333333333333u) + ((bits >> 2) & 0x3333333333333333u);
-    bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-    return static_cast<unsigned>((bits * 0x0101010101010101u) >> 56);
-  }
-}
-
 // How format_lines numbers lines: as the switches say, read once per call, or fixed.
 enum class Numbers { from_switches, none, nonblank, all };
 
@@ -368,110 +360,6 @@ FORMAT_TARGET CopyResult format_lines(int input_fd, int output_fd, const FormatB
   return result;
 }
 
-// Input bytes whose newlines number_every_line gathers before it copies their lines.
-constexpr unsigned k_window = 1024;
-
-// -n (and -nE) on text without -s, -v or -T: every line gets a number, an empty one too, so a
-// line is the same steps whatever it holds. A first pass writes the offsets of a window's
-// newlines into an array, four per 64 bytes without a branch; a second copies each line with one
-// store of its number and fixed-size copies. The loop that takes each newline from a 64-byte
-// mask as it goes mispredicts the refill of that mask about once a line on ~60-byte lines.
-template <class Isa, bool Ends>
-FORMAT_TARGET CopyResult number_every_line(int input_fd, int output_fd,
-                                           const FormatBuffers& buffers, const FormatSwitches&,
-                                           FormatState& state) {
-  char* const in_buffer = buffers.in();
-  char* const out_buffer = buffers.out();
-  const std::size_t outsize = buffers.outsize();
-  char* const flush_at = out_buffer + outsize;
-  auto* const in_start = reinterpret_cast<unsigned char*>(in_buffer);
-  const typename Isa::Constants k;
-  // Four slots past the window: the first pass always writes four.
-  std::uint32_t newlines[k_window + 4];
-  char* out = out_buffer;
-  int run = state.newline_run;
-  NumberText number = load_number(state.line);
-  CopyResult result = CopyResult::done;
-
-  while (result == CopyResult::done) {
-    if (!write_pending(output_fd, out_buffer, out, outsize)) {
-      result = CopyResult::write_error;
-      break;
-    }
-    out = out_buffer;
-    ssize_t n = read_retrying(input_fd, in_buffer, buffers.insize());
-    if (n <= 0) {
-      if (n < 0) result = CopyResult::read_error;
-      break;
-    }
-    const unsigned char* const end = in_start + n;
-    in_start[n] = '\n';
-    const unsigned char* p = in_start;
-    if (run < 0) {
-      // The block continues a line that an earlier one started, without a number.
-      auto* newline = static_cast<const unsigned char*>(
-          std::memchr(p, '\n', static_cast<std::size_t>(n) + 1));
-      out = copy_content<Isa, false, false>(p, newline, out);
-      if (newline == end) continue;
-      if constexpr (Ends) *out++ = '$';
-      *out++ = '\n';
-      p = newline + 1;
-    }
-    const int run_after = run_after_block(in_start, end, run);
-    // Every line from p on starts at the start of a line and gets a number.
-    for (const unsigned char* window = p; window < end && result == CopyResult::done;
-         window += k_window) {
-      std::size_t left = static_cast<std::size_t>(end - window);
-      unsigned size = left < k_window ? static_cast<unsigned>(left) : k_window;
-      unsigned count = 0;
-      for (unsigned i = 0; i < size; i += 64) {
-        std::uint64_t bits = 0;
-        for (unsigned j = 0; j < 64; j += Isa::width)
-          bits |= Isa::newline_mask(Isa::load(window + i + j), k) << j;
-        if (size - i < 64) bits &= (std::uint64_t{1} << (size - i)) - 1;
-        auto offset = static_cast<std::uint32_t>(window + i - in_start);
-        unsigned found = count_bits<Isa>(bits);
-        for (unsigned f = 0; f < 4; ++f) {
-          newlines[count + f] = offset + static_cast<std::uint32_t>(std::countr_zero(bits));
-          bits &= bits - 1;
-        }
-        if (found > 4) [[unlikely]] {
-          // More than four lines in 64 bytes: a run of empty or very short lines.
-          for (unsigned f = 4; f < found; ++f) {
-            newlines[count + f] = offset + static_cast<std::uint32_t>(std::countr_zero(bits));
-            bits &= bits - 1;
-          }
-        }
-        count += found;
-      }
-      for (unsigned line = 0; line < count; ++line) {
-        const unsigned char* newline = in_start + newlines[line];
-        out = emit_number(number, state.line, out);
-        out = copy_content<Isa, false, false>(p, newline, out);
-        if constexpr (Ends) *out++ = '$';
-        *out++ = '\n';
-        p = newline + 1;
-        if (out >= flush_at) [[unlikely]] {
-          if (!write_whole_blocks(output_fd, out_buffer, out, outsize)) {
-            result = CopyResult::write_error;
-            break;
-          }
-        }
-      }
-    }
-    if (result != CopyResult::done) break;
-    // The block ends inside a line: its start is numbered here, its newline in a later block.
-    if (p < end) {
-      out = emit_number(number, state.line, out);
-      out = copy_content<Isa, false, false>(p, end, out);
-    }
-    run = run_after;
-  }
-  state.newline_run = run;
-  store_number(state.line, number);
-  return result;
-}
-
 // The copy when only bytes change (-v, -T, -E): each block is transformed whole, and the
 // newline run is worked out from the newlines at the end of the block.
 template <class Isa, bool Visible, bool Tabs, bool Ends>
@@ -530,10 +418,6 @@ FormatFunction choose_format_function(const FormatSwitches& s) {
   };
   unsigned index = (s.show_nonprinting ? 4 : 0) + (s.show_tabs ? 2 : 0) + (s.show_ends ? 1 : 0);
   if (!s.number_lines && !s.squeeze_blank) return k_bytes[index];
-  if constexpr (I::width > 0) {
-    if (index < 2 && s.number_lines && !s.number_nonblank && !s.squeeze_blank)
-      return index == 0 ? number_every_line<I, false> : number_every_line<I, true>;
-  }
   if (index >= 2) return k_lines[index];
   return k_plain_lines[index][s.number_lines ? (s.number_nonblank ? 1 : 2) : 0];
 }

@@ -18,8 +18,24 @@ struct Isa : Sse2Ops {
 }  // namespace
 #include "format_engine.h"
 
-FormatFunction format_function_ssse3(const FormatSwitches& switches) {
-  return choose_format_function<Isa>(switches);
+// Only -v uses the shuffles: every other copy would be the SSE2 path's code again.
+FormatFunction format_function_ssse3(const FormatSwitches& s) {
+  if (!s.show_nonprinting) return format_function_sse2(s);
+  constexpr Numbers R = Numbers::from_switches;
+  static constexpr FormatFunction k_bytes[] = {
+      format_bytes<Isa, true, false, false>,
+      format_bytes<Isa, true, false, true>,
+      format_bytes<Isa, true, true, false>,
+      format_bytes<Isa, true, true, true>,
+  };
+  static constexpr FormatFunction k_lines[] = {
+      format_lines<Isa, true, false, false, R>,
+      format_lines<Isa, true, false, true, R>,
+      format_lines<Isa, true, true, false, R>,
+      format_lines<Isa, true, true, true, R>,
+  };
+  unsigned index = (s.show_tabs ? 2 : 0) + (s.show_ends ? 1 : 0);
+  return !s.number_lines && !s.squeeze_blank ? k_bytes[index] : k_lines[index];
 }
 #else
 FormatFunction format_function_ssse3(const FormatSwitches&) { return nullptr; }

@@ -14,7 +14,6 @@ namespace {
 struct Sse2Ops {
   using Vec = __m128i;
   static constexpr unsigned width = 16;
-  static constexpr bool has_popcnt = false;
   struct Constants {};
 
   static Vec load(const unsigned char* p) {
