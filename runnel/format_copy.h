@@ -67,19 +67,21 @@ struct FormatState {
 /// operand of a run.
 class FormatBuffers {
  public:
-  /// Allocates both buffers, page-aligned; false from operator bool when memory ran out.
+  /// Allocates both buffers, the input page-aligned and the output at a fixed distance from a
+  /// page start; false from operator bool when memory ran out.
   FormatBuffers(std::size_t insize, std::size_t outsize);
   explicit operator bool() const { return m_in && m_out; }
   std::size_t insize() const { return m_insize; }
   std::size_t outsize() const { return m_outsize; }
   char* in() const { return m_in.get(); }
-  char* out() const { return m_out.get(); }
+  char* out() const { return m_out_start; }
 
  private:
   std::size_t m_insize;
   std::size_t m_outsize;
   MallocBuffer m_in;
   MallocBuffer m_out;
+  char* m_out_start;
 };
 
 /// Copies `input_fd` to `output_fd` applying `switches`, until the end of input or the first
@@ -88,3 +90,24 @@ class FormatBuffers {
 /// holds the cause of a failure.
 [[nodiscard]] CopyResult copy_formatted(int input_fd, int output_fd, const FormatBuffers& buffers,
                                         const FormatSwitches& switches, FormatState& state);
+
+/// The implementations of the formatted copy. Each writes the same bytes; they differ in the
+/// instructions they use.
+/// avx512 has its own -v copies (AVX-512 BW and VBMI2) and takes the rest from avx2.
+enum class FormatPath { scalar, sse2, ssse3, avx2, avx512 };
+
+/// Every FormatPath, for callers that try each.
+inline constexpr FormatPath k_format_paths[] = {FormatPath::scalar, FormatPath::sse2,
+                                                FormatPath::ssse3, FormatPath::avx2,
+                                                FormatPath::avx512};
+
+/// Whether this build has `path` and this processor can run it. The scalar path always can.
+[[nodiscard]] bool format_path_available(FormatPath path);
+
+/// The path copy_formatted takes: the fastest available one.
+[[nodiscard]] FormatPath best_format_path();
+
+/// copy_formatted on `path`, which must be available.
+[[nodiscard]] CopyResult copy_formatted_on(FormatPath path, int input_fd, int output_fd,
+                                           const FormatBuffers& buffers,
+                                           const FormatSwitches& switches, FormatState& state);

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target for the formatted copy. The input picks the switches, the block sizes, where the
-// stream is cut into operands and how many bytes each read returns; the rest is the text. The
-// output must equal the output of one operand read in one block, and the output of a plain
-// byte-at-a-time formatter written below from the rules, without any of the engine's tricks.
+// stream is cut into operands and how many bytes each read returns; the rest is the text. On
+// every path the processor runs, the output must equal the output of one operand read in one
+// block, and the output of a plain byte-at-a-time formatter written below from the rules,
+// without any of the engine's tricks.
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -102,7 +103,7 @@ std::string digits_of(std::uint64_t value) { return std::to_string(value); }
 std::string engine_format(std::string_view text, const Plan& plan,
                           const std::vector<std::size_t>& cuts,
                           const std::vector<std::size_t>& read_sizes, std::size_t insize,
-                          std::size_t outsize) {
+                          std::size_t outsize, FormatPath path) {
   FormatBuffers buffers(insize, outsize);
   if (!buffers) std::abort();
   FormatState state;
@@ -115,7 +116,8 @@ std::string engine_format(std::string_view text, const Plan& plan,
     std::size_t end = i < cuts.size() ? cuts[i] : text.size();
     g_input = text.substr(begin, end - begin);
     g_input_pos = 0;
-    CopyResult result = copy_formatted(k_input_fd, k_output_fd, buffers, plan.switches, state);
+    CopyResult result =
+        copy_formatted_on(path, k_input_fd, k_output_fd, buffers, plan.switches, state);
     if (result != CopyResult::done) std::abort();
     begin = end;
   }
@@ -173,17 +175,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Plan plan = read_plan(data, size);
   std::string_view text(reinterpret_cast<const char*>(data), size);
 
-  std::string cut = engine_format(text, plan, plan.cuts, plan.read_sizes, plan.insize,
-                                  plan.outsize);
+  std::string expected = reference_format(text, plan.switches, plan.first_number);
   std::size_t whole_block = text.empty() ? 1 : text.size();
-  std::string whole = engine_format(text, plan, {}, {}, whole_block, whole_block);
-  if (cut != whole) {
-    std::fprintf(stderr, "operands and short reads changed the output\n");
-    std::abort();
-  }
-  if (whole != reference_format(text, plan.switches, plan.first_number)) {
-    std::fprintf(stderr, "the output differs from the byte-by-byte formatter\n");
-    std::abort();
+  for (FormatPath path : k_format_paths) {
+    if (!format_path_available(path)) continue;
+    std::string cut = engine_format(text, plan, plan.cuts, plan.read_sizes, plan.insize,
+                                    plan.outsize, path);
+    std::string whole = engine_format(text, plan, {}, {}, whole_block, whole_block, path);
+    if (cut != whole) {
+      std::fprintf(stderr, "path %d: operands and short reads changed the output\n",
+                   static_cast<int>(path));
+      std::abort();
+    }
+    if (whole != expected) {
+      std::fprintf(stderr, "path %d: the output differs from the byte-by-byte formatter\n",
+                   static_cast<int>(path));
+      std::abort();
+    }
   }
   return 0;
 }

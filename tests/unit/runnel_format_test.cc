@@ -35,14 +35,16 @@ using test_support::memory_file;
 
 // Copies each operand in turn with one carried state, as the program does.
 std::string format(const std::vector<std::string>& operands, const FormatSwitches& sw,
-                   FormatState& state, std::size_t insize = 512, std::size_t outsize = 512) {
+                   FormatState& state, std::size_t insize = 512, std::size_t outsize = 512,
+                   FormatPath path = best_format_path()) {
   UniqueFd output = memory_file("");
   for (const std::string& operand : operands) {
     // Fresh buffers of exactly the needed sizes for each operand, so that AddressSanitizer
     // sees any overrun and nothing leaks from one operand into the next.
     FormatBuffers buffers(insize, outsize);
     UniqueFd input = memory_file(operand);
-    EXPECT_EQ(copy_formatted(input.get(), output.get(), buffers, sw, state), CopyResult::done);
+    EXPECT_EQ(copy_formatted_on(path, input.get(), output.get(), buffers, sw, state),
+              CopyResult::done);
   }
   return contents(output.get());
 }
@@ -138,6 +140,74 @@ TEST(FormatCopy, BlockSizesAgreeOnVariedText) {
   }
 }
 
+// Lines of 0 to 70 bytes with bytes to rewrite (alone, in pairs, in runs) and newlines at every
+// position around the 16- and 32-byte steps of the vector paths.
+std::string chunk_edge_text() {
+  const char specials[] = {'\x01', '\x80', '\t', '\x7f', '\xff', '\x9f', '\x8a', '\0'};
+  std::string text;
+  int k = 0;
+  for (std::size_t length = 0; length <= 70; ++length) {
+    for (std::size_t at = 0; at <= length; ++at, ++k) {
+      std::string line(length, 'a');
+      if (at < length) line[at] = specials[k % 8];
+      if (k % 3 == 0 && length > 0) line[(at * 7) % length] = specials[(k + 3) % 8];
+      if (k % 5 == 0) line.replace(at, 5, std::string(5, specials[(k + 1) % 8]));
+      text += line + (k % 11 == 0 ? "\n\n\n" : "\n");
+    }
+  }
+  return text;
+}
+
+// Every path this processor runs writes what the scalar path writes, under every combination
+// of the six switches, whole and read in odd blocks, and leaves the same newline run.
+class FormatPathMatchesScalar : public testing::TestWithParam<FormatPath> {};
+
+TEST_P(FormatPathMatchesScalar, OnEverySwitchCombination) {
+  if (!format_path_available(GetParam()))
+    GTEST_SKIP() << "this build or this processor lacks the path's instructions";
+  std::vector<std::string> inputs = {chunk_edge_text(), std::string(100, '\x80') + "\n\n"};
+  for (const Case& c : k_cases)
+    for (const std::string& operand : c.operands) inputs.push_back(operand);
+  unsigned seed = 99;
+  std::string noise;
+  for (int i = 0; i < 20000; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    noise += static_cast<char>(seed >> 16);
+  }
+  inputs.push_back(noise);
+  for (unsigned bits = 1; bits < 64; ++bits) {
+    FormatSwitches sw;
+    sw.show_nonprinting = bits & 1;
+    sw.show_tabs = bits & 2;
+    sw.number_lines = bits & 4;
+    sw.number_nonblank = bits & 8;
+    sw.show_ends = bits & 16;
+    sw.squeeze_blank = bits & 32;
+    SCOPED_TRACE("switches " + std::to_string(bits));
+    for (const std::string& input : inputs) {
+      FormatState scalar_state, whole_state, cut_state;
+      std::string scalar = format({input}, sw, scalar_state, 4096, 4096, FormatPath::scalar);
+      EXPECT_EQ(format({input}, sw, whole_state, 4096, 4096, GetParam()), scalar);
+      std::size_t third = input.size() / 3;
+      EXPECT_EQ(format({input.substr(0, third), input.substr(third)}, sw, cut_state, 100, 37,
+                       GetParam()),
+                scalar);
+      EXPECT_EQ(cut_state.newline_run, scalar_state.newline_run);
+      EXPECT_EQ(line_number_text(cut_state.line), line_number_text(scalar_state.line));
+    }
+  }
+}
+
+std::string path_name(const testing::TestParamInfo<FormatPath>& param) {
+  const char* const names[] = {"scalar", "sse2", "ssse3", "avx2", "avx512"};
+  return names[static_cast<int>(param.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Vector, FormatPathMatchesScalar,
+                         testing::Values(FormatPath::sse2, FormatPath::ssse3, FormatPath::avx2,
+                                         FormatPath::avx512),
+                         path_name);
+
 TEST(FormatCopy, LongVisibleLineSpansBlocks) {
   std::string input(600, '\x80');
   input += '\n';
@@ -166,6 +236,37 @@ TEST(FormatCopy, CounterSaturatesAtTheFieldWidth) {
   LineCounter counter = line_counter_at(std::string(k_line_digits, '9'));
   advance_line_number(counter);
   EXPECT_EQ(line_number_text(counter), std::string(k_line_digits, '9') + "\t");
+}
+
+// The vector paths count the last digit in registers and carry through the counter in memory:
+// every path must widen the column and stop at all nines as advance_line_number does, across
+// the 8- and 16-byte limits of the text they keep in registers.
+TEST(FormatCopy, EveryPathCarriesAndSaturatesLineNumbers) {
+  const std::string nines(k_line_digits, '9');
+  struct Row {
+    std::string start;
+    const char* letters;
+    std::string input;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {"9999998", "n", "a\n\nb\n", "9999999\ta\n10000000\t\n10000001\tb\n"},
+      {"99999999", "n", "a\nb\n", "100000000\ta\n100000001\tb\n"},
+      {"99999999999998", "n", "a\nb\n", "99999999999999\ta\n100000000000000\tb\n"},
+      {"100000000000000", "n", "a\nb\n", "100000000000001\ta\n100000000000002\tb\n"},
+      {"999999999999999", "n", "a\nb\n", "1000000000000000\ta\n1000000000000001\tb\n"},
+      {nines.substr(1) + "8", "n", "a\n\nb\n", nines + "\ta\n" + nines + "\t\n" + nines + "\tb\n"},
+      {nines.substr(1) + "8", "bE", "a\n\nb", nines + "\ta$\n$\n" + nines + "\tb"},
+  };
+  for (FormatPath path : k_format_paths) {
+    if (!format_path_available(path)) continue;
+    for (const Row& row : rows) {
+      SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)) + " from " + row.start);
+      FormatState state;
+      state.line = line_counter_at(row.start);
+      EXPECT_EQ(format({row.input}, switches(row.letters), state, 512, 512, path), row.expected);
+    }
+  }
 }
 
 TEST(FormatCopy, CountingUpFromStart) {

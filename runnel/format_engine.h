@@ -1,0 +1,425 @@
+// SPDX-License-Identifier: MIT
+// The formatted copy's loops, written once over a small set of vector operations. Each source
+// that includes this header compiles it for one instruction set: it defines FORMAT_TARGET (the
+// target attribute of that set, or nothing) and a struct `Isa` with the operations, then
+// includes this file. Everything here has internal linkage, so no function compiled for a wide
+// instruction set can stand in for one compiled without it.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "format_copy.h"
+#include "format_paths.h"
+
+#ifndef FORMAT_TARGET
+#error "define FORMAT_TARGET before including format_engine.h"
+#endif
+
+namespace {
+
+static_assert(Isa::width <= k_copy_ahead, "the buffers' slack is too small");
+
+// Bytes that -v rewrites, and whether a byte is one of them. A newline is rewritten only by -E.
+constexpr bool needs_visible(unsigned char byte, bool show_tabs) {
+  if (byte == '\n') return false;
+  if (byte == '\t') return show_tabs;
+  return byte < 0x20 || byte >= 0x7F;
+}
+
+// The line number as the 16 bytes that two stores write, while it has at most fifteen digits;
+// the digits stay in registers and only the last one is counted there, so that no line waits
+// for a byte incremented in memory. The LineCounter in memory is brought up to date when a
+// carry needs it and when the copy returns. Numbers pass seven digits after ten million lines,
+// 600 MB of 60-byte lines: one 8-byte word alone sent every later line to the carry.
+struct NumberText {
+  std::uint64_t text_low;   // bytes 0-7 from print_pos, when length <= 16
+  std::uint64_t text_high;  // bytes 8-15
+  std::uint64_t step_low;   // what adding one to the last digit adds to text_low
+  std::uint64_t step_high;  // and to text_high
+  unsigned left;            // numbers the text can still count up to without a carry; 0 past 16
+  unsigned length;          // bytes of the field text: the last digit is the one before the TAB
+};
+
+inline NumberText load_number(const LineCounter& counter) {
+  NumberText n{};
+  n.length = static_cast<unsigned>(k_line_digits + 1 - counter.print_pos);
+  if (n.length <= 16) {
+    char bytes[16] = {};
+    std::memcpy(bytes, counter.field + counter.print_pos, n.length);
+    std::memcpy(&n.text_low, bytes, 8);
+    std::memcpy(&n.text_high, bytes + 8, 8);
+    unsigned index = n.length - 2;
+    unsigned shift = std::endian::native == std::endian::little ? 8 * (index % 8)
+                                                                : 8 * (7 - index % 8);
+    (index < 8 ? n.step_low : n.step_high) = std::uint64_t{1} << shift;
+    n.left = static_cast<unsigned>('9' - counter.field[k_line_digits - 1]);
+  }
+  return n;
+}
+
+inline void store_number(LineCounter& counter, const NumberText& n) {
+  if (n.length <= 16) counter.field[k_line_digits - 1] = static_cast<char>('9' - n.left);
+}
+
+// A carry into the next digit, or a number past fifteen digits: the counter in memory takes the
+// steps of advance_line_number, and the number is loaded again. Out of line, as it is rare: the
+// line loops that inline emit_number stay short, and the call passes the number by value, so
+// that it still stays in registers there.
+[[gnu::noinline, gnu::cold]] NumberText carry_number(LineCounter& counter, NumberText n) {
+  store_number(counter, n);
+  int pos = k_line_digits - 1;
+  while (pos >= counter.first_digit && counter.field[pos] == '9') counter.field[pos--] = '0';
+  if (pos >= counter.first_digit) {
+    ++counter.field[pos];
+  } else if (counter.first_digit > 0) {
+    counter.field[--counter.first_digit] = '1';
+    if (counter.first_digit < counter.print_pos) counter.print_pos = counter.first_digit;
+  } else {
+    for (int i = 0; i < k_line_digits; ++i) counter.field[i] = '9';
+  }
+  return load_number(counter);
+}
+
+// Advances the number and writes its text at `out`; may store up to 16 bytes. No call on the
+// usual path: a call in the line loop would make the compiler keep its variables in memory.
+inline char* emit_number(NumberText& n, LineCounter& counter, char* out) {
+  if (n.left != 0) [[likely]] {
+    --n.left;
+    n.text_low += n.step_low;
+    n.text_high += n.step_high;
+  } else {
+    n = carry_number(counter, n);
+    if (n.length > 16) {
+      std::memcpy(out, counter.field + counter.print_pos, n.length);
+      return out + n.length;
+    }
+  }
+  std::memcpy(out, &n.text_low, 8);
+  std::memcpy(out + 8, &n.text_high, 8);
+  return out + n.length;
+}
+
+// One byte that the switches change: a newline under -E, or a byte shown through the table
+// (-v) or as ^I (-T alone).
+template <bool Visible, bool Tabs, bool Ends>
+inline char* put_changed(unsigned char byte, char* out) {
+  if (Ends && byte == '\n') {
+    out[0] = '$';
+    out[1] = '\n';
+    return out + 2;
+  }
+  if constexpr (Visible) {
+    const Expansion& e = (Tabs ? k_visible_tabs : k_visible)[byte];
+    std::memcpy(out, e.text, 4);
+    return out + e.length;
+  } else {
+    out[0] = '^';
+    out[1] = 'I';
+    return out + 2;
+  }
+}
+
+// Writes [p, end) at `out` as -v, -T and -E change it and returns the end of what it wrote.
+// Loads whole chunks, also past `end` (the input buffer has the room), and stores each before
+// examining it: a chunk without a byte to change is then done. Stores up to k_copy_ahead bytes
+// past the text it leaves.
+template <class Isa, bool Visible, bool Tabs, bool Ends>
+FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char* end, char* out) {
+  if constexpr (Isa::width > 0) {
+    constexpr unsigned width = Isa::width;
+    const typename Isa::Constants k;
+    while (p < end) {
+      typename Isa::Vec v = Isa::load(p);
+      Isa::store(out, v);
+      std::uint64_t change = 0;
+      if constexpr (Visible)
+        change = Isa::template visible_mask<Tabs>(v, k);
+      else if constexpr (Tabs)
+        change = Isa::tab_mask(v, k);
+      if constexpr (Ends) change |= Isa::newline_mask(v, k);
+      std::size_t left = static_cast<std::size_t>(end - p);
+      unsigned limit = left < width ? static_cast<unsigned>(left) : width;
+      if (limit < width) change &= (std::uint64_t{1} << limit) - 1;
+      if (change == 0) {
+        p += limit;
+        out += limit;
+        continue;
+      }
+      if constexpr (Isa::expands && Visible) {
+        // Several bytes to change: expand every whole group of four at once.
+        if ((change & (change - 1)) != 0 && limit >= 4) {
+          // A whole chunk, the usual case, has a fixed number of groups: no test per group.
+          unsigned groups = limit / 4;
+          if (groups == width / 4)
+            out = Isa::template expand<Tabs, Ends>(p, width / 4, out, k);
+          else
+            out = Isa::template expand<Tabs, Ends>(p, groups, out, k);
+          p += 4 * groups;
+          continue;
+        }
+      }
+      unsigned first = static_cast<unsigned>(std::countr_zero(change));
+      p += first;
+      out += first;
+      out = put_changed<Visible, Tabs, Ends>(*p++, out);
+    }
+    return out;
+  } else if constexpr (!Visible && !Tabs && !Ends) {
+    std::size_t length = static_cast<std::size_t>(end - p);
+    std::memcpy(out, p, length);
+    return out + length;
+  } else {
+    for (; p < end; ++p) {
+      unsigned char byte = *p;
+      bool change =
+          (Ends && byte == '\n') || (Visible ? needs_visible(byte, Tabs) : Tabs && byte == '\t');
+      if (change)
+        out = put_changed<Visible, Tabs, Ends>(byte, out);
+      else
+        *out++ = static_cast<char>(byte);
+    }
+    return out;
+  }
+}
+
+// The bytes of one line, without its newline, as the switches show them. Plain text is copied
+// in fixed-size steps first, so that lines of the usual lengths take no branch on their length.
+template <class Isa, bool Visible, bool Tabs>
+FORMAT_TARGET inline char* copy_content(const unsigned char* p, const unsigned char* end,
+                                        char* out) {
+  if constexpr (Isa::width > 0 && !Visible && !Tabs) {
+    constexpr std::size_t width = Isa::width;
+    std::size_t length = static_cast<std::size_t>(end - p);
+    for (std::size_t i = 0; i < k_copy_ahead; i += width) Isa::store(out + i, Isa::load(p + i));
+    for (std::size_t i = k_copy_ahead; i < length; i += width)
+      Isa::store(out + i, Isa::load(p + i));
+    return out + length;
+  } else {
+    return transform<Isa, Visible, Tabs, false>(p, end, out);
+  }
+}
+
+// The newlines of a block in order, the sentinel last: 64 bytes are examined at a time and their
+// newlines kept as bits, so that finding the next one takes no loop on short lines.
+template <class Isa>
+struct NewlineFinder {
+  const unsigned char* base;
+  std::uint64_t mask;
+  const unsigned char* end;  // the sentinel
+  typename Isa::Constants k;
+
+  FORMAT_TARGET std::uint64_t newlines(const unsigned char* p) const {
+    std::uint64_t bits = 0;
+    if constexpr (Isa::width > 0)
+      for (unsigned i = 0; i < 64; i += Isa::width)
+        bits |= Isa::newline_mask(Isa::load(p + i), k) << i;
+    return bits;
+  }
+  FORMAT_TARGET NewlineFinder(const unsigned char* p, const unsigned char* sentinel)
+      : base(p), mask(0), end(sentinel) {
+    mask = newlines(p);
+  }
+
+  FORMAT_TARGET const unsigned char* next() {
+    if constexpr (Isa::width > 0) {
+      while (mask == 0) {
+        base += 64;
+        mask = newlines(base);
+      }
+      const unsigned char* newline = base + std::countr_zero(mask);
+      mask &= mask - 1;
+      return newline;
+    } else {
+      const unsigned char* newline = static_cast<const unsigned char*>(
+          std::memchr(base, '\n', static_cast<std::size_t>(end + 1 - base)));
+      base = newline + 1;
+      return newline;
+    }
+  }
+};
+
+// Writes whole blocks of `outsize` from the start of the buffer while that many are pending and
+// moves the rest to the start. False on a write error.
+inline bool write_whole_blocks(int output_fd, char* out_buffer, char*& out, std::size_t outsize) {
+  char* block = out_buffer;
+  do {
+    if (write_fully(output_fd, block, outsize) < 0) return false;
+    block += outsize;
+  } while (static_cast<std::size_t>(out - block) >= outsize);
+  std::size_t rest = static_cast<std::size_t>(out - block);
+  std::memmove(out_buffer, block, rest);
+  out = out_buffer + rest;
+  return true;
+}
+
+// Before each read: whole output blocks, then the rest. False on a write error.
+inline bool write_pending(int output_fd, char* out_buffer, char* out, std::size_t outsize) {
+  if (static_cast<std::size_t>(out - out_buffer) >= outsize &&
+      !write_whole_blocks(output_fd, out_buffer, out, outsize))
+    return false;
+  return write_fully(output_fd, out_buffer, static_cast<std::size_t>(out - out_buffer)) >= 0;
+}
+
+// The newline run after the block [start, end), from the run before it: three newlines at the
+// end, or fewer after a line with content, decide it.
+inline int run_after_block(const unsigned char* start, const unsigned char* end, int run) {
+  const unsigned char* last = end;
+  while (last > start && last[-1] == '\n' && end - last < 3) --last;
+  int trailing = static_cast<int>(end - last);
+  if (trailing == 0) return -1;
+  int base = last > start ? -1 : run;
+  return base + trailing < 2 ? base + trailing : 2;
+}
+
+// How format_lines numbers lines: as the switches say, read once per call, or fixed.
+enum class Numbers { from_switches, none, nonblank, all };
+
+// The copy when lines are numbered or squeezed: a loop over the lines of each block, which ends
+// at the sentinel newline after the block. -v, -T and -E are template parameters, so that no
+// switch is read again from memory after each store; so is the numbering of plain text (-n,
+// -b), to leave the registers of its short loop to the data.
+template <class Isa, bool Visible, bool Tabs, bool Ends, Numbers N>
+FORMAT_TARGET CopyResult format_lines(int input_fd, int output_fd, const FormatBuffers& buffers,
+                                      const FormatSwitches& switches, FormatState& state) {
+  char* const in_buffer = buffers.in();
+  char* const out_buffer = buffers.out();
+  const std::size_t outsize = buffers.outsize();
+  char* const flush_at = out_buffer + outsize;
+  const bool number_lines =
+      N == Numbers::from_switches ? switches.number_lines : N != Numbers::none;
+  const bool number_all = N == Numbers::from_switches
+                              ? switches.number_lines && !switches.number_nonblank
+                              : N == Numbers::all;
+  const bool squeeze = switches.squeeze_blank;
+  auto* const in_start = reinterpret_cast<unsigned char*>(in_buffer);
+  char* out = out_buffer;
+  int run = state.newline_run;
+  NumberText number = load_number(state.line);
+  CopyResult result = CopyResult::done;
+
+  while (result == CopyResult::done) {
+    if (!write_pending(output_fd, out_buffer, out, outsize)) {
+      result = CopyResult::write_error;
+      break;
+    }
+    out = out_buffer;
+    ssize_t n = read_retrying(input_fd, in_buffer, buffers.insize());
+    if (n <= 0) {
+      if (n < 0) result = CopyResult::read_error;
+      break;
+    }
+    const unsigned char* const end = in_start + n;
+    in_start[n] = '\n';
+    const unsigned char* p = in_start;
+    NewlineFinder<Isa> newlines(p, end);
+    bool block_done = false;
+    while (!block_done) {
+      // Pass on whole output blocks, keep the rest. The line loop below makes no call, so that
+      // its variables can stay in registers.
+      if (out >= flush_at && !write_whole_blocks(output_fd, out_buffer, out, outsize)) {
+        result = CopyResult::write_error;
+        break;
+      }
+      do {
+        const unsigned char* newline = newlines.next();
+        if (newline != p) [[likely]] {
+          // A line with content starts, or continues one that an earlier block left open.
+          if (run >= 0 && number_lines) out = emit_number(number, state.line, out);
+          out = copy_content<Isa, Visible, Tabs>(p, newline, out);
+          if (newline == end) {
+            run = -1;
+            block_done = true;
+            break;
+          }
+          // Its newline ends it: no run of empty lines to count.
+          run = 0;
+        } else {
+          if (newline == end) {
+            block_done = true;
+            break;
+          }
+          // An empty line; a later one of a run vanishes under -s.
+          if (run < 2) ++run;
+          if (squeeze && run > 1) {
+            p = newline + 1;
+            continue;
+          }
+          if (run > 0 && number_all) out = emit_number(number, state.line, out);
+        }
+        if constexpr (Ends) *out++ = '$';
+        *out++ = '\n';
+        p = newline + 1;
+      } while (out < flush_at);
+    }
+  }
+  state.newline_run = run;
+  store_number(state.line, number);
+  return result;
+}
+
+// The copy when only bytes change (-v, -T, -E): each block is transformed whole, and the
+// newline run is worked out from the newlines at the end of the block.
+template <class Isa, bool Visible, bool Tabs, bool Ends>
+FORMAT_TARGET CopyResult format_bytes(int input_fd, int output_fd, const FormatBuffers& buffers,
+                                      const FormatSwitches&, FormatState& state) {
+  char* const in_buffer = buffers.in();
+  char* const out_buffer = buffers.out();
+  auto* const in_start = reinterpret_cast<const unsigned char*>(in_buffer);
+  int run = state.newline_run;
+  CopyResult result = CopyResult::done;
+  char* out = out_buffer;
+  for (;;) {
+    if (!write_pending(output_fd, out_buffer, out, buffers.outsize())) {
+      result = CopyResult::write_error;
+      break;
+    }
+    ssize_t n = read_retrying(input_fd, in_buffer, buffers.insize());
+    if (n <= 0) {
+      if (n < 0) result = CopyResult::read_error;
+      break;
+    }
+    const unsigned char* const end = in_start + n;
+    out = transform<Isa, Visible, Tabs, Ends>(in_start, end, out_buffer);
+    run = run_after_block(in_start, end, run);
+  }
+  state.newline_run = run;
+  return result;
+}
+
+template <class I>
+FormatFunction choose_format_function(const FormatSwitches& s) {
+  static constexpr FormatFunction k_bytes[] = {
+      format_bytes<I, false, false, false>, format_bytes<I, false, false, true>,
+      format_bytes<I, false, true, false>,  format_bytes<I, false, true, true>,
+      format_bytes<I, true, false, false>,  format_bytes<I, true, false, true>,
+      format_bytes<I, true, true, false>,   format_bytes<I, true, true, true>,
+  };
+  constexpr Numbers R = Numbers::from_switches;
+  static constexpr FormatFunction k_lines[] = {
+      nullptr,
+      nullptr,
+      format_lines<I, false, true, false, R>,
+      format_lines<I, false, true, true, R>,
+      format_lines<I, true, false, false, R>,
+      format_lines<I, true, false, true, R>,
+      format_lines<I, true, true, false, R>,
+      format_lines<I, true, true, true, R>,
+  };
+  static constexpr FormatFunction k_plain_lines[2][3] = {
+      {format_lines<I, false, false, false, Numbers::none>,
+       format_lines<I, false, false, false, Numbers::nonblank>,
+       format_lines<I, false, false, false, Numbers::all>},
+      {format_lines<I, false, false, true, Numbers::none>,
+       format_lines<I, false, false, true, Numbers::nonblank>,
+       format_lines<I, false, false, true, Numbers::all>},
+  };
+  unsigned index = (s.show_nonprinting ? 4 : 0) + (s.show_tabs ? 2 : 0) + (s.show_ends ? 1 : 0);
+  if (!s.number_lines && !s.squeeze_blank) return k_bytes[index];
+  if (index >= 2) return k_lines[index];
+  return k_plain_lines[index][s.number_lines ? (s.number_nonblank ? 1 : 2) : 0];
+}
+
+}  // namespace

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+// What the implementations of the formatted copy share: the -v table, and the entry point of
+// each instruction set.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "format_copy.h"
+
+// What one input byte becomes under -v: up to four bytes (M-^X is the longest), stored as a
+// whole so that the byte loop always copies four and advances by `length`.
+struct Expansion {
+  char text[4];
+  std::uint32_t length;
+};
+using ExpansionTable = std::array<Expansion, 256>;
+
+constexpr Expansion expand_to(char a, char b = 0, char c = 0, char d = 0,
+                              std::uint32_t length = 1) {
+  return Expansion{{a, b, c, d}, length};
+}
+
+// A newline stays a newline: the line loop never passes one to the table, and the copy that
+// only rewrites bytes passes them through.
+constexpr ExpansionTable make_visible_table(bool show_tabs) {
+  ExpansionTable table{};
+  for (int byte = 0; byte < 256; ++byte) {
+    Expansion& e = table[static_cast<std::size_t>(byte)];
+    if ((byte == '\t' && !show_tabs) || byte == '\n') {
+      e = expand_to(static_cast<char>(byte));
+    } else if (byte < 0x20) {
+      e = expand_to('^', static_cast<char>(byte + 0x40), 0, 0, 2);
+    } else if (byte < 0x7F) {
+      e = expand_to(static_cast<char>(byte));
+    } else if (byte == 0x7F) {
+      e = expand_to('^', '?', 0, 0, 2);
+    } else if (byte < 0xA0) {
+      e = expand_to('M', '-', '^', static_cast<char>(byte - 0x40), 4);
+    } else if (byte < 0xFF) {
+      e = expand_to('M', '-', static_cast<char>(byte - 0x80), 0, 3);
+    } else {
+      e = expand_to('M', '-', '^', '?', 4);
+    }
+  }
+  return table;
+}
+
+inline constexpr ExpansionTable k_visible = make_visible_table(false);
+inline constexpr ExpansionTable k_visible_tabs = make_visible_table(true);
+
+/// A formatted copy for one combination of switches, with copy_formatted's contract.
+using FormatFunction = CopyResult (*)(int input_fd, int output_fd, const FormatBuffers& buffers,
+                                      const FormatSwitches& switches, FormatState& state);
+
+/// The copy for `switches` built for each instruction set; null where the build has no code
+/// for that set. Whether the processor runs it is the caller's question.
+FormatFunction format_function_scalar(const FormatSwitches& switches);
+FormatFunction format_function_sse2(const FormatSwitches& switches);
+FormatFunction format_function_ssse3(const FormatSwitches& switches);
+FormatFunction format_function_avx2(const FormatSwitches& switches);
+FormatFunction format_function_avx512(const FormatSwitches& switches);
+
+/// Bytes a copy may load past the sentinel and store past the text it has built: a line is
+/// copied in steps of this many bytes at least, and no vector is wider.
+inline constexpr std::size_t k_copy_ahead = 96;

@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: MIT
+// The formatted copy with SSE2, which every x86-64 processor has: 16 bytes examined at a time.
+#include "format_paths.h"
+
+#if defined(__x86_64__)
+#include "format_x86.h"
+
+#define FORMAT_TARGET
+namespace {
+struct Isa : Sse2Ops {
+  static constexpr bool expands = false;
+};
+}  // namespace
+#include "format_engine.h"
+
+FormatFunction format_function_sse2(const FormatSwitches& switches) {
+  return choose_format_function<Isa>(switches);
+}
+#else
+FormatFunction format_function_sse2(const FormatSwitches&) { return nullptr; }
+#endif
