@@ -22,6 +22,14 @@ namespace {
 
 static_assert(Isa::width <= k_copy_ahead, "the buffers' slack is too small");
 
+// Loads reach up to k_copy_ahead bytes past a block's end, onto bytes that no read wrote. They
+// are cleared after each read (not the whole buffer once, which would fault in all its pages
+// at the start of every run), so that memory checkers have nothing to report about the bits
+// the copy then ignores. The input buffer has room for them.
+inline void clear_past_block(unsigned char* block, ssize_t length) {
+  std::memset(block + length, 0, k_copy_ahead + 1);
+}
+
 // Bytes that -v rewrites, and whether a byte is one of them. A newline is rewritten only by -E.
 constexpr bool needs_visible(unsigned char byte, bool show_tabs) {
   if (byte == '\n') return false;
@@ -312,6 +320,7 @@ FORMAT_TARGET CopyResult format_lines(int input_fd, int output_fd, const FormatB
       break;
     }
     const unsigned char* const end = in_start + n;
+    clear_past_block(in_start, n);
     in_start[n] = '\n';
     const unsigned char* p = in_start;
     NewlineFinder<Isa> newlines(p, end);
@@ -382,6 +391,7 @@ FORMAT_TARGET CopyResult format_bytes(int input_fd, int output_fd, const FormatB
       break;
     }
     const unsigned char* const end = in_start + n;
+    clear_past_block(reinterpret_cast<unsigned char*>(in_buffer), n);
     out = transform<Isa, Visible, Tabs, Ends>(in_start, end, out_buffer);
     run = run_after_block(in_start, end, run);
   }
