@@ -4,12 +4,14 @@
 now() { date +%s%N; }
 
 # median_ns RUNS COMMAND...: median wall-clock time in nanoseconds of RUNS runs of COMMAND,
-# standard output discarded.
+# standard output discarded. When $before_each is set, that shell command runs before each run,
+# untimed.
 median_ns() {
   runs=$1
   shift
   i=0
   while [ $i -lt "$runs" ]; do
+    [ -z "${before_each:-}" ] || sh -c "$before_each"
     start=$(now)
     "$@" >/dev/null 2>&1 || true
     end=$(now)
