@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The formatted copy with AVX2: 32 bytes examined at a time, and the SSSE3 expansion for -v.
+// The formatted copy with AVX2 (and POPCNT): 32 bytes examined at a time, and the SSSE3 expansion
+// for -v.
 #include "format_paths.h"
 
 #if defined(__x86_64__)
 #include "format_x86.h"
 
-#define FORMAT_TARGET __attribute__((target("avx2")))
+#define FORMAT_TARGET __attribute__((target("avx2,popcnt")))
 namespace {
 struct Isa {
   using Vec = __m256i;
