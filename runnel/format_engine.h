@@ -346,8 +346,9 @@ inline int run_after_block(const unsigned char* start, const unsigned char* end,
   return base + trailing < 2 ? base + trailing : 2;
 }
 
-// How format_lines numbers lines: as the switches say, read once per call, or fixed.
-enum class Numbers { from_switches, none, nonblank, all };
+// How format_lines numbers lines: as the switches say, read once per call, or fixed. `every` is
+// -n without -s: every line has a number and none is left out.
+enum class Numbers { from_switches, none, nonblank, all, every };
 
 // The copy when lines are numbered or squeezed: a loop over the lines of each block, which ends
 // at the sentinel newline after the block. -v, -T and -E are template parameters, so that no
@@ -364,8 +365,8 @@ FORMAT_TARGET CopyResult format_lines(int input_fd, int output_fd, const FormatB
       N == Numbers::from_switches ? switches.number_lines : N != Numbers::none;
   const bool number_all = N == Numbers::from_switches
                               ? switches.number_lines && !switches.number_nonblank
-                              : N == Numbers::all;
-  const bool squeeze = switches.squeeze_blank;
+                              : N == Numbers::all || N == Numbers::every;
+  const bool squeeze = N != Numbers::every && switches.squeeze_blank;
   auto* const in_start = reinterpret_cast<unsigned char*>(in_buffer);
   char* out = out_buffer;
   int run = state.newline_run;
@@ -389,6 +390,7 @@ FORMAT_TARGET CopyResult format_lines(int input_fd, int output_fd, const FormatB
     const unsigned char* p = in_start;
     NewlineFinder<Isa> newlines(p, end);
     auto cursor = newlines.start();
+    const int run_before = run;
     bool block_done = false;
     while (!block_done) {
       // Pass on whole output blocks, keep the rest. The line loop below makes no call, so that
@@ -399,7 +401,22 @@ FORMAT_TARGET CopyResult format_lines(int input_fd, int output_fd, const FormatB
       }
       do {
         const unsigned char* newline = newlines.next(cursor);
-        if (newline != p) [[likely]] {
+        if constexpr (N == Numbers::every) {
+          // An empty line takes the steps of one with content, with no branch on which it
+          // is; the newline run is worked out from the end of the block.
+          if (newline == end) [[unlikely]] {
+            if (newline != p) {
+              if (run >= 0) out = emit_number(number, state.line, out);
+              out = copy_content<Isa, Visible, Tabs>(p, newline, out);
+            }
+            run = run_after_block(in_start, end, run_before);
+            block_done = true;
+            break;
+          }
+          if (run >= 0) [[likely]] out = emit_number(number, state.line, out);
+          out = copy_content<Isa, Visible, Tabs>(p, newline, out);
+          run = 0;
+        } else if (newline != p) [[likely]] {
           // A line with content starts, or continues one that an earlier block left open.
           if (run >= 0 && number_lines) out = emit_number(number, state.line, out);
           out = copy_content<Isa, Visible, Tabs>(p, newline, out);
@@ -483,18 +500,21 @@ FormatFunction choose_format_function(const FormatSwitches& s) {
       format_lines<I, true, true, false, R>,
       format_lines<I, true, true, true, R>,
   };
-  static constexpr FormatFunction k_plain_lines[2][3] = {
+  static constexpr FormatFunction k_plain_lines[2][4] = {
       {format_lines<I, false, false, false, Numbers::none>,
        format_lines<I, false, false, false, Numbers::nonblank>,
-       format_lines<I, false, false, false, Numbers::all>},
+       format_lines<I, false, false, false, Numbers::all>,
+       format_lines<I, false, false, false, Numbers::every>},
       {format_lines<I, false, false, true, Numbers::none>,
        format_lines<I, false, false, true, Numbers::nonblank>,
-       format_lines<I, false, false, true, Numbers::all>},
+       format_lines<I, false, false, true, Numbers::all>,
+       format_lines<I, false, false, true, Numbers::every>},
   };
   unsigned index = (s.show_nonprinting ? 4 : 0) + (s.show_tabs ? 2 : 0) + (s.show_ends ? 1 : 0);
   if (!s.number_lines && !s.squeeze_blank) return k_bytes[index];
   if (index >= 2) return k_lines[index];
-  return k_plain_lines[index][s.number_lines ? (s.number_nonblank ? 1 : 2) : 0];
+  unsigned numbers = !s.number_lines ? 0 : s.number_nonblank ? 1 : s.squeeze_blank ? 2 : 3;
+  return k_plain_lines[index][numbers];
 }
 
 }  // namespace
