@@ -39,6 +39,7 @@ CpuFeatures ask_processor() {
   const bool ymm_saved = (state & 0x6) == 0x6;
   const bool zmm_saved = (state & 0xE6) == 0xE6;
   if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return features;
+  features.bmi1 = (ebx & bit(3)) != 0;
   features.avx2 = avx && ymm_saved && (ebx & bit(5)) != 0;
   const bool avx512f = zmm_saved && (ebx & bit(16)) != 0;
   features.avx512bw = avx512f && (ebx & bit(30)) != 0;

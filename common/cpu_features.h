@@ -9,6 +9,7 @@ struct CpuFeatures {
   bool sse2 = false;
   bool ssse3 = false;
   bool popcnt = false;
+  bool bmi1 = false;          ///< TZCNT, BLSR and the other bit operations
   bool avx2 = false;          ///< also: the kernel saves the 256-bit registers
   bool avx512bw = false;      ///< also: the kernel saves the 512-bit registers
   bool avx512vbmi2 = false;

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The formatted copy with AVX2 (and POPCNT): 32 bytes examined at a time, and the SSSE3 expansion
-// for -v.
+// The formatted copy with AVX2 (with POPCNT and BMI1 for listing newlines): 32 bytes examined at
+// a time, and the SSSE3 expansion for -v.
 #include "format_paths.h"
 
 #if defined(__x86_64__)
 #include "format_x86.h"
 
-#define FORMAT_TARGET __attribute__((target("avx2,popcnt")))
+#define FORMAT_TARGET __attribute__((target("avx2,popcnt,bmi")))
 namespace {
 struct Isa {
   using Vec = __m256i;
@@ -43,6 +43,10 @@ struct Isa {
   }
   FORMAT_TARGET static std::uint64_t bits(Vec v) {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
+  }
+  FORMAT_TARGET static std::uint64_t lowest_bit(std::uint64_t bits) { return _tzcnt_u64(bits); }
+  FORMAT_TARGET static std::uint64_t without_lowest_bit(std::uint64_t bits) {
+    return _blsr_u64(bits);
   }
   FORMAT_TARGET static std::uint64_t newline_mask(Vec v, const Constants& k) {
     return bits(_mm256_cmpeq_epi8(v, k.newline));

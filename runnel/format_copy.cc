@@ -120,7 +120,7 @@ bool format_path_available(FormatPath path) {
     case FormatPath::ssse3: return format_function_ssse3({}) && cpu_features().ssse3;
     case FormatPath::avx2:
       return format_function_avx2({}) && cpu_features().avx2 && cpu_features().ssse3 &&
-             cpu_features().popcnt;
+             cpu_features().popcnt && cpu_features().bmi1;
     case FormatPath::avx512:
       return format_function_avx512({}) && cpu_features().avx512bw &&
              cpu_features().avx512vbmi2 && format_path_available(FormatPath::avx2);

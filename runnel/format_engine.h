@@ -278,11 +278,9 @@ struct NewlineFinder {
     do {
       std::uint64_t bits = newlines(at);
       unsigned count = static_cast<unsigned>(std::popcount(bits));
-      // The top bit keeps each count of zeros defined; a place past `count` is not used.
-      constexpr std::uint64_t top = std::uint64_t{1} << 63;
       for (unsigned i = 0; i < 4; ++i) {
-        place[i] = at + std::countr_zero(bits | top);
-        bits &= bits - 1;
+        place[i] = at + Isa::lowest_bit(bits);
+        bits = Isa::without_lowest_bit(bits);
       }
       if (count > 4) [[unlikely]] {
         for (unsigned i = 4; i < count; ++i) {

@@ -6,6 +6,7 @@
 
 #include <immintrin.h>
 
+#include <bit>
 #include <cstdint>
 
 namespace {
@@ -21,6 +22,12 @@ struct Sse2Ops {
   }
   static void store(char* out, Vec v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v); }
   static std::uint64_t bits(Vec v) { return static_cast<std::uint16_t>(_mm_movemask_epi8(v)); }
+  // The top bit keeps the count of zeros defined when no bit is set; the caller then ignores
+  // the result.
+  static std::uint64_t lowest_bit(std::uint64_t bits) {
+    return static_cast<unsigned>(std::countr_zero(bits | std::uint64_t{1} << 63));
+  }
+  static std::uint64_t without_lowest_bit(std::uint64_t bits) { return bits & (bits - 1); }
   static std::uint64_t newline_mask(Vec v, Constants) {
     return bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
   }

@@ -19,6 +19,7 @@ TEST(CpuFeatures, AgreeWithTheCompilersRunTimeCheck) {
       {"sse2", features.sse2, __builtin_cpu_supports("sse2") != 0},
       {"ssse3", features.ssse3, __builtin_cpu_supports("ssse3") != 0},
       {"popcnt", features.popcnt, __builtin_cpu_supports("popcnt") != 0},
+      {"bmi", features.bmi1, __builtin_cpu_supports("bmi") != 0},
       {"avx2", features.avx2, __builtin_cpu_supports("avx2") != 0},
       {"avx512bw", features.avx512bw, __builtin_cpu_supports("avx512bw") != 0},
       {"avx512vbmi2", features.avx512vbmi2, __builtin_cpu_supports("avx512vbmi2") != 0},
@@ -28,8 +29,8 @@ TEST(CpuFeatures, AgreeWithTheCompilersRunTimeCheck) {
 #else
 TEST(CpuFeatures, NoneOutsideX86) {
   const CpuFeatures& features = cpu_features();
-  EXPECT_FALSE(features.sse2 || features.ssse3 || features.popcnt || features.avx2 ||
-               features.avx512bw || features.avx512vbmi2);
+  EXPECT_FALSE(features.sse2 || features.ssse3 || features.popcnt || features.bmi1 ||
+               features.avx2 || features.avx512bw || features.avx512vbmi2);
 }
 #endif
 
