@@ -3,21 +3,34 @@
 
 now() { date +%s%N; }
 
-# median_ns RUNS COMMAND...: median wall-clock time in nanoseconds of RUNS runs of COMMAND,
-# standard output discarded. When $before_each is set, that shell command runs before each run,
-# untimed.
-median_ns() {
-  runs=$1
-  shift
+# The median of the first n values of an awk array, for the helpers below.
+median_awk='function median(a, n,   i, j, x) {
+  for (i = 2; i <= n; i++) { x = a[i]; for (j = i - 1; j > 0 && a[j] > x; j--) a[j + 1] = a[j]; a[j + 1] = x }
+  return a[int((n + 1) / 2)]
+}'
+
+# alternate_ns RUNS COMMAND REFERENCE: runs the shell commands COMMAND and REFERENCE in turn,
+# RUNS times each, standard output discarded; prints the median time in nanoseconds of each and
+# the median of the per-round ratios REFERENCE time / COMMAND time. Taking them in turn lets a
+# slow spell of the machine weigh on both: timed one after the other, five runs of each moved a
+# ratio from 0.71 to 0.91 between two runs of the same build. When $before_each is set, that
+# shell command runs before each run, untimed.
+alternate_ns() {
+  rounds=$1
   i=0
-  while [ $i -lt "$runs" ]; do
-    [ -z "${before_each:-}" ] || sh -c "$before_each"
-    start=$(now)
-    "$@" >/dev/null 2>&1 || true
-    end=$(now)
-    echo $((end - start))
+  while [ $i -lt "$rounds" ]; do
+    for command in "$2" "$3"; do
+      [ -z "${before_each:-}" ] || sh -c "$before_each"
+      start=$(now)
+      sh -c "$command" >/dev/null 2>&1 || true
+      end=$(now)
+      printf '%s ' $((end - start))
+    done
+    echo
     i=$((i + 1))
-  done | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'
+  done | LC_ALL=C awk "$median_awk"'
+    { c[NR] = $1; r[NR] = $2; q[NR] = $2 / $1 }
+    END { printf "%d %d %.4f\n", median(c, NR), median(r, NR), median(q, NR) }'
 }
 
 # per_run_ns COUNT COMMAND...: mean nanoseconds per run over COUNT runs. perf stat -r starts
@@ -53,10 +66,7 @@ startup_vs_true() {
     program_ns=$(per_run_ns 500 "$@")
     echo "$program_ns $true_ns"
     i=$((i + 1))
-  done | LC_ALL=C awk '{ p[NR] = $1; t[NR] = $2; r[NR] = $1 / $2 }
-    function median(a, n,   i, j, x) {
-      for (i = 2; i <= n; i++) { x = a[i]; for (j = i - 1; j > 0 && a[j] > x; j--) a[j + 1] = a[j]; a[j + 1] = x }
-      return a[int((n + 1) / 2)]
-    }
+  done | LC_ALL=C awk "$median_awk"'
+    { p[NR] = $1; t[NR] = $2; r[NR] = $1 / $2 }
     END { printf "%.0f %.0f %.2f\n", median(p, NR) / 1000, median(t, NR) / 1000, median(r, NR) }'
 }

@@ -54,22 +54,22 @@ report_bytes=$(wc -c <"$report")
 tail -c +1 "$list" >/dev/null; tail -c +1 "$report" >/dev/null
 
 gbps() { awk -v b="$1" -v ns="$2" 'BEGIN { printf "%.2f", b / ns }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
-printf '\n%-34s %10s %10s %10s %8s\n' "throughput (median of 5)" "program" "dd bs=128K" "ratio" "target"
-row() {  # row LABEL BYTES FILE TARGET COMMAND...
-  label=$1 bytes=$2 file=$3 target=$4
-  shift 4
-  program_ns=$(median_ns 5 "$@")
-  dd_ns=$(median_ns 5 dd if="$file" of=/dev/null bs=128K)
-  printf '%-34s %7s GB/s %5s GB/s %9s %8s\n' "$label" "$(gbps "$bytes" "$program_ns")" \
-    "$(gbps "$bytes" "$dd_ns")" "$(ratio "$dd_ns" "$program_ns")" "$target"
+printf '\n%-34s %10s %10s %10s %8s\n' "throughput (5 rounds, medians)" "program" "dd bs=128K" "ratio" "target"
+row() {  # row LABEL BYTES FILE TARGET COMMAND: the shell command line COMMAND and dd in turn
+  set -- "$1" "$2" "$3" "$4" $(alternate_ns 5 "$5" "dd if='$3' of=/dev/null bs=128K")
+  printf '%-34s %7s GB/s %5s GB/s %9.2f %8s\n' "$1" "$(gbps "$2" "$5")" "$(gbps "$2" "$6")" "$7" "$4"
 }
-row "-S, 1 GiB list of 26-byte records" "$list_bytes" "$list" ">= 0.8" "$queuepeek" -S "$list"
-row "-B, 256 MiB bounce report" "$report_bytes" "$report" ">= 0.85" "$queuepeek" -B "$report"
+row "-S, 1 GiB list of 26-byte records" "$list_bytes" "$list" ">= 0.8" "'$queuepeek' -S '$list'"
+row "-B, 256 MiB bounce report" "$report_bytes" "$report" ">= 0.85" "'$queuepeek' -B '$report'"
+# -D writes its list to a file. Before each run, untimed, the last list is removed and the file
+# system synced: truncating the 53 MB list of the run before while its pages were still being
+# written back cost some runs half their speed.
+before_each="rm -f '$data/addresses' && sync"
 row "-D, 256 MiB bounce report" "$report_bytes" "$report" ">= 3 GB/s" \
-  "$queuepeek" -D "$report" "$data/addresses"
-echo "(ratio: program speed / dd speed on the same file)"
+  "'$queuepeek' -D '$report' '$data/addresses'"
+before_each=
+echo "(ratio: program speed / dd speed on the same file, the median of the rounds)"
 
 printf '\n%-34s %10s %10s %10s %8s\n' "start-up (5 rounds of 500 runs)" "program" "/bin/true" "ratio" "target"
 startup_row() {  # startup_row LABEL COMMAND...

@@ -50,62 +50,62 @@ fi
 if [ ! -f "$binary" ] || [ "$(stat -c %s "$binary")" -ne $gib ]; then
   head -c $gib /dev/urandom > "$binary"
 fi
-# Bring both into the page cache.
+# Bring both into the page cache. How their pages got there weighs on every row: a file just
+# written through a pipe in small writes lies in single 4 KiB pages, and reading it took twice
+# as long here as after its pages were dropped and read back from disk (dd bs=128K: 0.13-0.17 s
+# a GiB, against 0.06-0.07 s). Files kept in $BENCH_DATA from an earlier run may be either.
 tail -c +1 "$text" > /dev/null; tail -c +1 "$binary" > /dev/null
 
 . bench/common.sh
 
-# median_seconds COMMAND: median time in seconds of $runs runs of the shell command.
-median_seconds() {
-  bash -c "$1" >/dev/null 2>&1 || { echo "failed: $1" >&2; exit 1; }
-  median_ns "$runs" bash -c "$1" | awk '{ printf "%.6f", $1 / 1e9 }'
+# measure COMMAND REFERENCE: times the two shell commands in turn, $runs rounds, and sets ns and
+# reference_ns (medians) and ratio (reference time / command time, the median of the rounds).
+measure() {
+  for command in "$1" "$2"; do
+    sh -c "$command" >/dev/null 2>&1 || { echo "failed: $command" >&2; exit 1; }
+  done
+  read -r ns reference_ns ratio <<<"$(alternate_ns "$runs" "$1" "$2")"
 }
 
-gbps() { awk -v s="$1" -v b=$gib 'BEGIN { printf "%.2f", b / s / 1e9 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b / a }'; }
+gbps() { awk -v ns="$1" -v b=$gib 'BEGIN { printf "%.2f", b / ns }'; }
 
-row() {  # name seconds reference-name reference-seconds target
-  printf '| %-34s | %7s GB/s | %-30s | %7s GB/s | %5sx | %-10s |\n' "$1" "$(gbps "$2")" "$3" \
-    "$(gbps "$4")" "$(ratio "$2" "$4")" "$5"
+row() {  # name reference-name target: prints what measure found
+  printf '| %-34s | %7s GB/s | %-30s | %7s GB/s | %5.2fx | %-10s |\n' "$1" "$(gbps "$ns")" "$2" \
+    "$(gbps "$reference_ns")" "$ratio" "$3"
 }
 
 echo
-echo "runnel, $runs runs each, median; ratio = reference time / runnel time (higher is better)"
+echo "runnel, $runs rounds of each command and its reference in turn, medians;"
+echo "ratio = reference time / runnel time (higher is better), the median of the rounds"
 echo
 printf '| %-34s | %12s | %-30s | %12s | %6s | %-10s |\n' "runnel" "speed" "reference" "speed" "ratio" "target"
 printf '|%s|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..36})" "$(printf -- '-%.0s' {1..14})" \
   "$(printf -- '-%.0s' {1..32})" "$(printf -- '-%.0s' {1..14})" "--------" "------------"
 
-plain=$(median_seconds "$runnel $text > /dev/null")
-dd_null=$(median_seconds "dd if=$text of=/dev/null bs=128K")
-row "plain, text to /dev/null" "$plain" "dd bs=128K to /dev/null" "$dd_null" ""
+measure "$runnel $text > /dev/null" "dd if=$text of=/dev/null bs=128K"
+row "plain, text to /dev/null" "dd bs=128K to /dev/null" ""
 
-plain_pipe=$(median_seconds "$runnel $text | dd of=/dev/null bs=128K")
-dd_pipe=$(median_seconds "dd if=$text bs=128K | dd of=/dev/null bs=128K")
-row "plain, text into a pipe" "$plain_pipe" "dd bs=128K | dd bs=128K" "$dd_pipe" ">= 1.8x"
+measure "$runnel $text | dd of=/dev/null bs=128K" "dd if=$text bs=128K | dd of=/dev/null bs=128K"
+row "plain, text into a pipe" "dd bs=128K | dd bs=128K" ">= 1.8x"
 
 # File to file in the data folder. Before each run, untimed, the last copy is removed and the
 # file system synced, so that neither command pays for freeing or writing back the one before.
 copy=$data/copy
 export before_each="rm -f '$copy' && sync"
-plain_file=$(median_seconds "$runnel $text > $copy")
-dd_file=$(median_seconds "dd if=$text of=$copy bs=128K")
+measure "$runnel $text > $copy" "dd if=$text of=$copy bs=128K"
 unset before_each
 rm -f "$copy"
-row "plain, text to a file" "$plain_file" "dd bs=128K to a file" "$dd_file" ">= 1.2x"
+row "plain, text to a file" "dd bs=128K to a file" ">= 1.2x"
 
-number=$(median_seconds "$runnel -n $text > /dev/null")
-row "-n, text" "$number" "plain runnel, same file" "$plain" ">= 4 GB/s"
-visible_text=$(median_seconds "$runnel -v $text > /dev/null")
-row "-v, text" "$visible_text" "plain runnel, same file" "$plain" ">= 5 GB/s"
-show_all_text=$(median_seconds "$runnel -A $text > /dev/null")
-row "-A, text" "$show_all_text" "plain runnel, same file" "$plain" ">= 3 GB/s"
-
-plain_binary=$(median_seconds "$runnel $binary > /dev/null")
-visible=$(median_seconds "$runnel -v $binary > /dev/null")
-row "-v, random bytes" "$visible" "plain runnel, same file" "$plain_binary" ">= 2.5 GB/s"
-show_all=$(median_seconds "$runnel -A $binary > /dev/null")
-row "-A, random bytes" "$show_all" "plain runnel, same file" "$plain_binary" ">= 2.5 GB/s"
+# The formatted copies, each beside a plain copy of the same file.
+for pair in "-n:>= 4 GB/s" "-v:>= 5 GB/s" "-A:>= 3 GB/s"; do
+  measure "$runnel ${pair%%:*} $text > /dev/null" "$runnel $text > /dev/null"
+  row "${pair%%:*}, text" "plain runnel, same file" "${pair#*:}"
+done
+for pair in "-v:>= 2.5 GB/s" "-A:>= 2.5 GB/s"; do
+  measure "$runnel ${pair%%:*} $binary > /dev/null" "$runnel $binary > /dev/null"
+  row "${pair%%:*}, random bytes" "plain runnel, same file" "${pair#*:}"
+done
 
 # Start-up on an empty file beside /bin/true, alternating in rounds.
 echo
