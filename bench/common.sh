@@ -56,12 +56,12 @@ per_run_ns() {
 # The locale of the commands measured is the caller's: a comma as the decimal point (LANG=de_DE,
 # say) reaches perf's report, and the numbers are read under LC_ALL=C.
 
-# startup_vs_true COMMAND...: prints "PROGRAM_US TRUE_US RATIO". Five rounds, each timing 500
+# startup_vs_true COMMAND...: prints "PROGRAM_US TRUE_US RATIO". Seven rounds, each timing 500
 # runs of /bin/true and then 500 of the command, so that a slow spell of the machine weighs on
 # both; the medians of the times and of the per-round ratios.
 startup_vs_true() {
   i=0
-  while [ $i -lt 5 ]; do
+  while [ $i -lt 7 ]; do
     true_ns=$(per_run_ns 500 /bin/true)
     program_ns=$(per_run_ns 500 "$@")
     echo "$program_ns $true_ns"

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-runs=${BENCH_RUNS:-5}
+runs=${BENCH_RUNS:-7}
 if [ -n "${BENCH_DATA:-}" ]; then
   data=$BENCH_DATA
 else
