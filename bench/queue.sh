@@ -63,8 +63,7 @@ row() {  # row LABEL BYTES FILE TARGET COMMAND: the shell command line COMMAND a
 row "-S, 1 GiB list of 26-byte records" "$list_bytes" "$list" ">= 0.8" "'$queuepeek' -S '$list'"
 row "-B, 256 MiB bounce report" "$report_bytes" "$report" ">= 0.85" "'$queuepeek' -B '$report'"
 # -D writes its list to a file. Before each run, untimed, the last list is removed and the file
-# system synced: truncating the 53 MB list of the run before while its pages were still being
-# written back cost some runs half their speed.
+# system synced, so that no run pays for freeing or writing back the 53 MB list of the one before.
 before_each="rm -f '$data/addresses' && sync"
 row "-D, 256 MiB bounce report" "$report_bytes" "$report" ">= 3 GB/s" \
   "'$queuepeek' -D '$report' '$data/addresses'"

@@ -50,10 +50,10 @@ fi
 if [ ! -f "$binary" ] || [ "$(stat -c %s "$binary")" -ne $gib ]; then
   head -c $gib /dev/urandom > "$binary"
 fi
-# Bring both into the page cache. How their pages got there weighs on every row: a file just
-# written through a pipe in small writes lies in single 4 KiB pages, and reading it took twice
-# as long here as after its pages were dropped and read back from disk (dd bs=128K: 0.13-0.17 s
-# a GiB, against 0.06-0.07 s). Files kept in $BENCH_DATA from an earlier run may be either.
+# Bring both into the page cache. How their pages got there can weigh on every row: one copy
+# of the text, made through a pipe in small writes, took dd bs=128K 0.13-0.17 s a GiB to read
+# here, and the same bytes 0.06-0.07 s once written in 1 MiB blocks or dropped and read back
+# from disk. The bench's own files read at either speed from one run to the next.
 tail -c +1 "$text" > /dev/null; tail -c +1 "$binary" > /dev/null
 
 . bench/common.sh
