@@ -58,7 +58,8 @@ gbps() { awk -v b="$1" -v ns="$2" 'BEGIN { printf "%.2f", b / ns }'; }
 printf '\n%-34s %10s %10s %10s %8s\n' "throughput (7 rounds, medians)" "program" "dd bs=128K" "ratio" "target"
 row() {  # row LABEL BYTES FILE TARGET COMMAND: the shell command line COMMAND and dd in turn
   set -- "$1" "$2" "$3" "$4" $(alternate_ns 7 "$5" "dd if='$3' of=/dev/null bs=128K")
-  printf '%-34s %7s GB/s %5s GB/s %9.2f %8s\n' "$1" "$(gbps "$2" "$5")" "$(gbps "$2" "$6")" "$7" "$4"
+  printf '%-34s %7s GB/s %5s GB/s %9.2f %8s\n' "$1" "$(gbps "$2" "$5")" "$(gbps "$2" "$6")" \
+    "$7" "$4"
 }
 row "-S, 1 GiB list of 26-byte records" "$list_bytes" "$list" ">= 0.8" "'$queuepeek' -S '$list'"
 row "-B, 256 MiB bounce report" "$report_bytes" "$report" ">= 0.85" "'$queuepeek' -B '$report'"
