@@ -5,6 +5,7 @@
 # and removes it at the end.
 set -eu
 build=${1:-build/release}
+runs=${BENCH_RUNS:-7}  # rounds of each throughput row, as in run.sh
 queuepeek=$build/queuepeek/queuepeek
 pathprobe=$build/pathprobe/pathprobe
 for program in "$queuepeek" "$pathprobe"; do
@@ -55,9 +56,10 @@ tail -c +1 "$list" >/dev/null; tail -c +1 "$report" >/dev/null
 
 gbps() { awk -v b="$1" -v ns="$2" 'BEGIN { printf "%.2f", b / ns }'; }
 
-printf '\n%-34s %10s %10s %10s %8s\n' "throughput (7 rounds, medians)" "program" "dd bs=128K" "ratio" "target"
+printf '\n%-34s %10s %10s %10s %8s\n' "throughput ($runs rounds, medians)" "program" "dd bs=128K" \
+  "ratio" "target"
 row() {  # row LABEL BYTES FILE TARGET COMMAND: the shell command line COMMAND and dd in turn
-  set -- "$1" "$2" "$3" "$4" $(alternate_ns 7 "$5" "dd if='$3' of=/dev/null bs=128K")
+  set -- "$1" "$2" "$3" "$4" $(alternate_ns "$runs" "$5" "dd if='$3' of=/dev/null bs=128K")
   printf '%-34s %7s GB/s %5s GB/s %9.2f %8s\n' "$1" "$(gbps "$2" "$5")" "$(gbps "$2" "$6")" \
     "$7" "$4"
 }
