@@ -84,11 +84,12 @@ class FormatBuffers {
   char* m_out_start;
 };
 
-/// Copies `input_fd` to `output_fd` applying `switches`, until the end of input or the first
-/// failure. Reads blocks of buffers.insize(), writes blocks of exactly buffers.outsize() and
-/// writes everything pending before each read. `state` is updated, also on a failure; errno
-/// holds the cause of a failure.
-[[nodiscard]] CopyResult copy_formatted(int input_fd, int output_fd, const FormatBuffers& buffers,
+/// Copies `input_fd` to `output` applying `switches`, until the end of input or the first
+/// failure. Reads blocks of buffers.insize(), writes blocks of buffers.outsize() (in pieces of
+/// output.max_write) and writes everything pending before each read. `state` is updated, also
+/// on a failure; errno holds the cause of a failure.
+[[nodiscard]] CopyResult copy_formatted(int input_fd, OutputSink& output,
+                                        const FormatBuffers& buffers,
                                         const FormatSwitches& switches, FormatState& state);
 
 /// The implementations of the formatted copy. Each writes the same bytes; they differ in the
@@ -108,6 +109,6 @@ inline constexpr FormatPath k_format_paths[] = {FormatPath::scalar, FormatPath::
 [[nodiscard]] FormatPath best_format_path();
 
 /// copy_formatted on `path`, which must be available.
-[[nodiscard]] CopyResult copy_formatted_on(FormatPath path, int input_fd, int output_fd,
+[[nodiscard]] CopyResult copy_formatted_on(FormatPath path, int input_fd, OutputSink& output,
                                            const FormatBuffers& buffers,
                                            const FormatSwitches& switches, FormatState& state);

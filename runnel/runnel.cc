@@ -187,23 +187,23 @@ struct Copier {
   std::abort();  // report() has ended the process already
 }
 
-/// Copies `input_fd` to `output_fd`, plain or formatted; `zero_copy` is how the kernel could
-/// move the bytes of a plain copy by itself. A read failure is reported about the current
-/// operand; a write failure or a lack of memory for the buffers ends the process.
-void copy_input(int input_fd, int output_fd, ZeroCopy zero_copy, Copier& copier) {
+/// Copies `input_fd` to `output`, plain or formatted; `zero_copy` is how the kernel could move
+/// the bytes of a plain copy by itself. A read failure is reported about the current operand;
+/// a write failure or a lack of memory for the buffers ends the process.
+void copy_input(int input_fd, OutputSink& output, ZeroCopy zero_copy, Copier& copier) {
   CopyResult result;
   if (!copier.formatting) {
     if (!copier.plain_buffer) copier.plain_buffer = page_aligned_buffer(k_block_size);
     if (!copier.plain_buffer) die_memory_exhausted();
     if (zero_copy == ZeroCopy::splice && !copier.output_pipe_grown) {
-      grow_pipe(output_fd);
+      grow_pipe(output.fd);
       copier.output_pipe_grown = true;
     }
-    result = copy_plain(input_fd, output_fd, zero_copy, copier.plain_buffer.get(), k_block_size);
+    result = copy_plain(input_fd, output, zero_copy, copier.plain_buffer.get(), k_block_size);
   } else {
     if (!copier.format_buffers) copier.format_buffers.emplace(k_block_size, k_block_size);
     if (!*copier.format_buffers) die_memory_exhausted();
-    result = copy_formatted(input_fd, output_fd, *copier.format_buffers, copier.switches,
+    result = copy_formatted(input_fd, output, *copier.format_buffers, copier.switches,
                             copier.state);
   }
   if (result == CopyResult::read_error) report_operand_failure(errno);
@@ -255,7 +255,7 @@ bool parse_command_line(int argc, char** argv, FormatSwitches& switches) {
 
 /// Standard output as the file loop sees it.
 struct Output {
-  int fd;
+  OutputSink sink;  // the descriptor, and the largest write it takes, for the whole run
   struct stat status;
   bool check_same_file;  // only a regular file can be read back as an operand while being written
 };
@@ -263,7 +263,7 @@ struct Output {
 /// One pass of the file loop: opens input_name (standard input for "-"), checks that it is not
 /// the output file, copies it and closes it. Failures are reported and remembered in
 /// exit_failed. Returns whether the operand was standard input.
-bool copy_operand(const Output& output, Copier& copier) {
+bool copy_operand(Output& output, Copier& copier) {
   UniqueFd operand;
   const bool reading_stdin = std::strcmp(input_name, "-") == 0;
   if (!reading_stdin) {
@@ -285,7 +285,7 @@ bool copy_operand(const Output& output, Copier& copier) {
     report(0, 0, translate("%s: input file is output file"), input_name);
     exit_failed = true;
   } else {
-    copy_input(input_fd, output.fd, zero_copy_between(input_status, output.status), copier);
+    copy_input(input_fd, output.sink, zero_copy_between(input_status, output.status), copier);
   }
 
   if (operand && operand.close() != 0) report_operand_failure(errno);
@@ -300,8 +300,8 @@ int main(int argc, char** argv) {
   copier.formatting = parse_command_line(argc, argv, copier.switches);
 
   Output output;
-  output.fd = STDOUT_FILENO;
-  if (fstat(output.fd, &output.status) != 0)
+  output.sink.fd = STDOUT_FILENO;
+  if (fstat(output.sink.fd, &output.status) != 0)
     report(k_exit_failure, errno, "%s", translate("standard output"));
   output.check_same_file = S_ISREG(output.status.st_mode);
 

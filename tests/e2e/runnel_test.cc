@@ -1,10 +1,17 @@
 // SPDX-License-Identifier: MIT
 // runnel end to end: the built program's output, diagnostics and exit status, byte for byte.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -330,6 +337,73 @@ TEST(Runnel, WriteErrorsAreFatal) {
     // The write error ends the process before the missing operand is looked at.
     expect_run(runnel(options), 1, "", "runnel: write error: No space left on device\n");
   }
+}
+
+// A datagram socket sends each write as one datagram and refuses one longer than UDP allows
+// (65,507 bytes): the output goes again in pieces of 512 bytes, every byte in order.
+TEST(Runnel, DatagramOutputIsWrittenInSmallPieces) {
+  const int receiver = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const int sender = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(receiver, 0);
+  ASSERT_GE(sender, 0);
+  // Loopback drops datagrams only when the receiving buffer is full; a thread drains it.
+  const int buffer_size = 4 << 20;
+  setsockopt(receiver, SOL_SOCKET, SO_RCVBUF, &buffer_size, sizeof buffer_size);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  ASSERT_EQ(connect(sender, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+  TempDir dir;
+  std::string text;
+  std::string numbered;
+  for (int i = 1; text.size() < 70000; ++i) {
+    const std::string line = "line " + std::to_string(i) + " of a file too long for a datagram\n";
+    char field[16];
+    std::snprintf(field, sizeof field, "%6d\t", i);
+    text += line;
+    numbered += field + line;
+  }
+  const std::string file = dir.write("f", text);
+  struct Row {
+    std::vector<std::string> args;
+    std::string out;
+  };
+  const Row rows[] = {{{file}, text}, {{"-n", file}, numbered}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args.front());
+    std::string received;
+    std::size_t largest = 0;
+    std::thread reader([&] {
+      static char datagram[1 << 17];
+      // Until the empty datagram sent after the run; a run that sends nothing more for 10 s
+      // has ended badly.
+      for (pollfd p{receiver, POLLIN, 0}; poll(&p, 1, 10000) > 0;) {
+        const ssize_t n = recv(receiver, datagram, sizeof datagram, 0);
+        if (n <= 0) break;
+        received.append(datagram, static_cast<std::size_t>(n));
+        largest = std::max(largest, static_cast<std::size_t>(n));
+      }
+    });
+    RunOptions options;
+    options.args = row.args;
+    options.stdout_mode = StdoutMode::descriptor;
+    options.stdout_fd = sender;
+    const RunResult result = runnel(options);
+    send(sender, "", 0, 0);
+    reader.join();
+    expect_run(result, 0, "", "");
+    EXPECT_EQ(largest, 512u);
+    EXPECT_EQ(received.size(), row.out.size());
+    if (received.size() == row.out.size()) {
+      EXPECT_TRUE(received == row.out);
+    }
+  }
+  close(sender);
+  close(receiver);
 }
 
 TEST(Runnel, ClosedStandardOutput) {

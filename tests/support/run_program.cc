@@ -232,6 +232,7 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
     case StdoutMode::file_replaced:
       out_fd = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
       break;
+    case StdoutMode::descriptor: out_fd = options.stdout_fd; break;
   }
   if (options.stdout_mode != StdoutMode::closed && out_fd < 0) fail("open stdout");
 
@@ -265,7 +266,7 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
   if (options.stdin_mode == StdinMode::file || options.stdin_mode == StdinMode::terminal)
     close(in_fd);
   if (out_piped) close(out_pipe[1]);
-  else if (out_fd >= 0) close(out_fd);
+  else if (out_fd >= 0 && options.stdout_mode != StdoutMode::descriptor) close(out_fd);
 
   RunResult result;
   OutputDigest digest;

@@ -16,6 +16,8 @@ enum class StdoutMode {
   dev_full,   ///< /dev/full: every write fails with ENOSPC
   file,       ///< RunOptions::stdout_path, opened for appending
   file_replaced,  ///< RunOptions::stdout_path, emptied and written from its start
+  /// RunOptions::stdout_fd, a descriptor of the caller's (a socket, say), which stays open.
+  descriptor,
   /// A pipe whose bytes are counted and hashed but not kept (RunResult::out_size and
   /// out_digest), for outputs too large to hold.
   digest,
@@ -39,6 +41,7 @@ struct RunOptions {
   std::string stdin_path;
   StdoutMode stdout_mode = StdoutMode::capture;
   std::string stdout_path;
+  int stdout_fd = -1;  ///< for StdoutMode::descriptor
   /// Environment entries NAME=VALUE; LC_ALL=C and PATH are always there unless overridden.
   std::vector<std::string> env;
   /// Largest file the child may write, in bytes (RLIMIT_FSIZE), or -1 for no limit. Writes
