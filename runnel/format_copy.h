@@ -87,10 +87,13 @@ class FormatBuffers {
 /// Copies `input_fd` to `output` applying `switches`, until the end of input or the first
 /// failure. Reads blocks of buffers.insize(), writes blocks of buffers.outsize() (in pieces of
 /// output.max_write) and writes everything pending before each read. `state` is updated, also
-/// on a failure; errno holds the cause of a failure.
+/// on a failure; errno holds the cause of a read or write error. With `input_is_output` (the
+/// input reads the file the output writes), checks copy_reads_its_output() before each read
+/// and stops with CopyResult::input_is_output when it holds.
 [[nodiscard]] CopyResult copy_formatted(int input_fd, OutputSink& output,
                                         const FormatBuffers& buffers,
-                                        const FormatSwitches& switches, FormatState& state);
+                                        const FormatSwitches& switches, FormatState& state,
+                                        bool input_is_output = false);
 
 /// The implementations of the formatted copy. Each writes the same bytes; they differ in the
 /// instructions they use.
@@ -111,4 +114,5 @@ inline constexpr FormatPath k_format_paths[] = {FormatPath::scalar, FormatPath::
 /// copy_formatted on `path`, which must be available.
 [[nodiscard]] CopyResult copy_formatted_on(FormatPath path, int input_fd, OutputSink& output,
                                            const FormatBuffers& buffers,
-                                           const FormatSwitches& switches, FormatState& state);
+                                           const FormatSwitches& switches, FormatState& state,
+                                           bool input_is_output = false);

@@ -334,6 +334,21 @@ inline bool write_pending(OutputSink& output, char* out_buffer, char* out, std::
   return write_output(output, out_buffer, static_cast<std::size_t>(out - out_buffer)) >= 0;
 }
 
+// Reads the next block: its length, 0 at the end of input, or -1 with `result` set to why the
+// copy stops. Besides a read error, that is an input that reads the file the output writes
+// when the output has got ahead of it: every line made longer (-n, -v) then keeps the output
+// ahead, and the copy would read its own output for ever. Checked once a block, and only then.
+inline ssize_t read_block(int input_fd, const OutputSink& output, bool input_is_output,
+                          const FormatBuffers& buffers, CopyResult& result) {
+  if (input_is_output && copy_reads_its_output(input_fd, output.fd, false)) {
+    result = CopyResult::input_is_output;
+    return -1;
+  }
+  const ssize_t n = read_retrying(input_fd, buffers.in(), buffers.insize());
+  if (n < 0) result = CopyResult::read_error;
+  return n;
+}
+
 // The newline run after the block [start, end), from the run before it: three newlines at the
 // end, or fewer after a line with content, decide it.
 inline int run_after_block(const unsigned char* start, const unsigned char* end, int run) {
@@ -356,7 +371,8 @@ enum class Numbers { from_switches, none, nonblank, all, every };
 template <class Isa, bool Visible, bool Tabs, bool Ends, Numbers N>
 FORMAT_TARGET CopyResult format_lines(int input_fd, OutputSink& output,
                                       const FormatBuffers& buffers,
-                                      const FormatSwitches& switches, FormatState& state) {
+                                      const FormatSwitches& switches, FormatState& state,
+                                      bool input_is_output) {
   char* const in_buffer = buffers.in();
   char* const out_buffer = buffers.out();
   const std::size_t outsize = buffers.outsize();
@@ -379,11 +395,8 @@ FORMAT_TARGET CopyResult format_lines(int input_fd, OutputSink& output,
       break;
     }
     out = out_buffer;
-    ssize_t n = read_retrying(input_fd, in_buffer, buffers.insize());
-    if (n <= 0) {
-      if (n < 0) result = CopyResult::read_error;
-      break;
-    }
+    const ssize_t n = read_block(input_fd, output, input_is_output, buffers, result);
+    if (n <= 0) break;
     const unsigned char* const end = in_start + n;
     clear_past_block(in_start, n);
     in_start[n] = '\n';
@@ -456,7 +469,7 @@ FORMAT_TARGET CopyResult format_lines(int input_fd, OutputSink& output,
 template <class Isa, bool Visible, bool Tabs, bool Ends>
 FORMAT_TARGET CopyResult format_bytes(int input_fd, OutputSink& output,
                                       const FormatBuffers& buffers, const FormatSwitches&,
-                                      FormatState& state) {
+                                      FormatState& state, bool input_is_output) {
   char* const in_buffer = buffers.in();
   char* const out_buffer = buffers.out();
   auto* const in_start = reinterpret_cast<const unsigned char*>(in_buffer);
@@ -468,11 +481,8 @@ FORMAT_TARGET CopyResult format_bytes(int input_fd, OutputSink& output,
       result = CopyResult::write_error;
       break;
     }
-    ssize_t n = read_retrying(input_fd, in_buffer, buffers.insize());
-    if (n <= 0) {
-      if (n < 0) result = CopyResult::read_error;
-      break;
-    }
+    const ssize_t n = read_block(input_fd, output, input_is_output, buffers, result);
+    if (n <= 0) break;
     const unsigned char* const end = in_start + n;
     clear_past_block(reinterpret_cast<unsigned char*>(in_buffer), n);
     out = transform<Isa, Visible, Tabs, Ends>(in_start, end, out_buffer);

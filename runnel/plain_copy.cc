@@ -34,6 +34,13 @@ ssize_t write_output(OutputSink& output, const char* buffer, std::size_t length)
   return static_cast<ssize_t>(done);
 }
 
+bool copy_reads_its_output(int input_fd, int output_fd, bool output_appends) {
+  struct stat status;
+  const off_t in = lseek(input_fd, 0, SEEK_CUR);
+  if (in < 0 || fstat(input_fd, &status) != 0 || in >= status.st_size) return false;
+  return output_appends || lseek(output_fd, 0, SEEK_CUR) > in;
+}
+
 CopyResult copy_plain(int input_fd, OutputSink& output, char* buffer, std::size_t size) {
   for (;;) {
     ssize_t n = read_retrying(input_fd, buffer, size);

@@ -14,8 +14,10 @@
 /// 1 GiB): 106 ms against 119 ms to /dev/null, 875 ms against 947 ms through a pipe.
 inline constexpr std::size_t k_block_size = 128 * 1024;
 
-/// How a copy ended. For the two failures errno holds the cause.
-enum class CopyResult { done, read_error, write_error };
+/// How a copy ended. For the two failures errno holds the cause. input_is_output: the input
+/// reads the file the output writes, and the output has got ahead of it (see
+/// copy_reads_its_output); the copy stopped before the next read.
+enum class CopyResult { done, read_error, write_error, input_is_output };
 
 /// Size of the pieces written to an output that refused a larger write as too long for one
 /// message (EMSGSIZE).
@@ -35,6 +37,13 @@ struct OutputSink {
 /// again in pieces of k_small_write, which stays the limit. Returns `length`, or -1 with errno
 /// set; bytes written before a failure stay written.
 [[nodiscard]] ssize_t write_output(OutputSink& output, const char* buffer, std::size_t length);
+
+/// For an input and an output on the same regular file: whether the input has bytes left to
+/// read and the output writes further on in the file than the input reads: at the end when
+/// `output_appends`, else at its own offset if that is past the input's. A copy that writes
+/// at least as much as it reads then reads its own output and never ends. False when an
+/// offset or the size cannot be had.
+[[nodiscard]] bool copy_reads_its_output(int input_fd, int output_fd, bool output_appends);
 
 /// Copies `input_fd` to `output` through `buffer` of `size` bytes, writing each block before
 /// the next read so that output follows input on pipes and terminals.
