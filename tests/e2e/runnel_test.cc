@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -402,9 +403,15 @@ TEST(Runnel, DatagramOutputIsWrittenInSmallPieces) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  ASSERT_EQ(bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  ASSERT_EQ(connect(sender, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  // Without a loopback interface that is up (an isolated build, say), connect fails.
+  if (bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      connect(sender, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    const int error = errno;
+    close(sender);
+    close(receiver);
+    GTEST_SKIP() << "no loopback interface to send datagrams on: " << std::strerror(error);
+  }
 
   TempDir dir;
   std::string text;
