@@ -138,9 +138,9 @@ FormatPath best_format_path() {
   return best;
 }
 
-CopyResult copy_formatted_on(FormatPath path, int input_fd, int output_fd,
+CopyResult copy_formatted_on(FormatPath path, int input_fd, OutputSink& output,
                              const FormatBuffers& buffers, const FormatSwitches& switches,
-                             FormatState& state) {
+                             FormatState& state, bool input_is_output) {
   FormatFunction function = nullptr;
   switch (path) {
     case FormatPath::scalar: function = format_function_scalar(switches); break;
@@ -149,10 +149,12 @@ CopyResult copy_formatted_on(FormatPath path, int input_fd, int output_fd,
     case FormatPath::avx2: function = format_function_avx2(switches); break;
     case FormatPath::avx512: function = format_function_avx512(switches); break;
   }
-  return function(input_fd, output_fd, buffers, switches, state);
+  return function(input_fd, output, buffers, switches, state, input_is_output);
 }
 
-CopyResult copy_formatted(int input_fd, int output_fd, const FormatBuffers& buffers,
-                          const FormatSwitches& switches, FormatState& state) {
-  return copy_formatted_on(best_format_path(), input_fd, output_fd, buffers, switches, state);
+CopyResult copy_formatted(int input_fd, OutputSink& output, const FormatBuffers& buffers,
+                          const FormatSwitches& switches, FormatState& state,
+                          bool input_is_output) {
+  return copy_formatted_on(best_format_path(), input_fd, output, buffers, switches, state,
+                           input_is_output);
 }

@@ -84,12 +84,16 @@ class FormatBuffers {
   char* m_out_start;
 };
 
-/// Copies `input_fd` to `output_fd` applying `switches`, until the end of input or the first
-/// failure. Reads blocks of buffers.insize(), writes blocks of exactly buffers.outsize() and
-/// writes everything pending before each read. `state` is updated, also on a failure; errno
-/// holds the cause of a failure.
-[[nodiscard]] CopyResult copy_formatted(int input_fd, int output_fd, const FormatBuffers& buffers,
-                                        const FormatSwitches& switches, FormatState& state);
+/// Copies `input_fd` to `output` applying `switches`, until the end of input or the first
+/// failure. Reads blocks of buffers.insize(), writes blocks of buffers.outsize() (in pieces of
+/// output.max_write) and writes everything pending before each read. `state` is updated, also
+/// on a failure; errno holds the cause of a read or write error. With `input_is_output` (the
+/// input reads the file the output writes), checks copy_reads_its_output() before each read
+/// and stops with CopyResult::input_is_output when it holds.
+[[nodiscard]] CopyResult copy_formatted(int input_fd, OutputSink& output,
+                                        const FormatBuffers& buffers,
+                                        const FormatSwitches& switches, FormatState& state,
+                                        bool input_is_output = false);
 
 /// The implementations of the formatted copy. Each writes the same bytes; they differ in the
 /// instructions they use.
@@ -108,6 +112,7 @@ inline constexpr FormatPath k_format_paths[] = {FormatPath::scalar, FormatPath::
 [[nodiscard]] FormatPath best_format_path();
 
 /// copy_formatted on `path`, which must be available.
-[[nodiscard]] CopyResult copy_formatted_on(FormatPath path, int input_fd, int output_fd,
+[[nodiscard]] CopyResult copy_formatted_on(FormatPath path, int input_fd, OutputSink& output,
                                            const FormatBuffers& buffers,
-                                           const FormatSwitches& switches, FormatState& state);
+                                           const FormatSwitches& switches, FormatState& state,
+                                           bool input_is_output = false);

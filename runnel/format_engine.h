@@ -313,10 +313,11 @@ struct NewlineFinder {
 
 // Writes whole blocks of `outsize` from the start of the buffer while that many are pending and
 // moves the rest to the start. False on a write error.
-inline bool write_whole_blocks(int output_fd, char* out_buffer, char*& out, std::size_t outsize) {
+inline bool write_whole_blocks(OutputSink& output, char* out_buffer, char*& out,
+                               std::size_t outsize) {
   char* block = out_buffer;
   do {
-    if (write_fully(output_fd, block, outsize) < 0) return false;
+    if (write_output(output, block, outsize) < 0) return false;
     block += outsize;
   } while (static_cast<std::size_t>(out - block) >= outsize);
   std::size_t rest = static_cast<std::size_t>(out - block);
@@ -326,11 +327,26 @@ inline bool write_whole_blocks(int output_fd, char* out_buffer, char*& out, std:
 }
 
 // Before each read: whole output blocks, then the rest. False on a write error.
-inline bool write_pending(int output_fd, char* out_buffer, char* out, std::size_t outsize) {
+inline bool write_pending(OutputSink& output, char* out_buffer, char* out, std::size_t outsize) {
   if (static_cast<std::size_t>(out - out_buffer) >= outsize &&
-      !write_whole_blocks(output_fd, out_buffer, out, outsize))
+      !write_whole_blocks(output, out_buffer, out, outsize))
     return false;
-  return write_fully(output_fd, out_buffer, static_cast<std::size_t>(out - out_buffer)) >= 0;
+  return write_output(output, out_buffer, static_cast<std::size_t>(out - out_buffer)) >= 0;
+}
+
+// Reads the next block: its length, 0 at the end of input, or -1 with `result` set to why the
+// copy stops. Besides a read error, that is an input that reads the file the output writes
+// when the output has got ahead of it: every line made longer (-n, -v) then keeps the output
+// ahead, and the copy would read its own output for ever. Checked once a block, and only then.
+inline ssize_t read_block(int input_fd, const OutputSink& output, bool input_is_output,
+                          const FormatBuffers& buffers, CopyResult& result) {
+  if (input_is_output && copy_reads_its_output(input_fd, output.fd, false)) {
+    result = CopyResult::input_is_output;
+    return -1;
+  }
+  const ssize_t n = read_retrying(input_fd, buffers.in(), buffers.insize());
+  if (n < 0) result = CopyResult::read_error;
+  return n;
 }
 
 // The newline run after the block [start, end), from the run before it: three newlines at the
@@ -353,8 +369,10 @@ enum class Numbers { from_switches, none, nonblank, all, every };
 // switch is read again from memory after each store; so is the numbering of plain text (-n,
 // -b), to leave the registers of its short loop to the data.
 template <class Isa, bool Visible, bool Tabs, bool Ends, Numbers N>
-FORMAT_TARGET CopyResult format_lines(int input_fd, int output_fd, const FormatBuffers& buffers,
-                                      const FormatSwitches& switches, FormatState& state) {
+FORMAT_TARGET CopyResult format_lines(int input_fd, OutputSink& output,
+                                      const FormatBuffers& buffers,
+                                      const FormatSwitches& switches, FormatState& state,
+                                      bool input_is_output) {
   char* const in_buffer = buffers.in();
   char* const out_buffer = buffers.out();
   const std::size_t outsize = buffers.outsize();
@@ -372,16 +390,13 @@ FORMAT_TARGET CopyResult format_lines(int input_fd, int output_fd, const FormatB
   CopyResult result = CopyResult::done;
 
   while (result == CopyResult::done) {
-    if (!write_pending(output_fd, out_buffer, out, outsize)) {
+    if (!write_pending(output, out_buffer, out, outsize)) {
       result = CopyResult::write_error;
       break;
     }
     out = out_buffer;
-    ssize_t n = read_retrying(input_fd, in_buffer, buffers.insize());
-    if (n <= 0) {
-      if (n < 0) result = CopyResult::read_error;
-      break;
-    }
+    const ssize_t n = read_block(input_fd, output, input_is_output, buffers, result);
+    if (n <= 0) break;
     const unsigned char* const end = in_start + n;
     clear_past_block(in_start, n);
     in_start[n] = '\n';
@@ -393,7 +408,7 @@ FORMAT_TARGET CopyResult format_lines(int input_fd, int output_fd, const FormatB
     while (!block_done) {
       // Pass on whole output blocks, keep the rest. The line loop below makes no call, so that
       // its variables can stay in registers.
-      if (out >= flush_at && !write_whole_blocks(output_fd, out_buffer, out, outsize)) {
+      if (out >= flush_at && !write_whole_blocks(output, out_buffer, out, outsize)) {
         result = CopyResult::write_error;
         break;
       }
@@ -452,8 +467,9 @@ FORMAT_TARGET CopyResult format_lines(int input_fd, int output_fd, const FormatB
 // The copy when only bytes change (-v, -T, -E): each block is transformed whole, and the
 // newline run is worked out from the newlines at the end of the block.
 template <class Isa, bool Visible, bool Tabs, bool Ends>
-FORMAT_TARGET CopyResult format_bytes(int input_fd, int output_fd, const FormatBuffers& buffers,
-                                      const FormatSwitches&, FormatState& state) {
+FORMAT_TARGET CopyResult format_bytes(int input_fd, OutputSink& output,
+                                      const FormatBuffers& buffers, const FormatSwitches&,
+                                      FormatState& state, bool input_is_output) {
   char* const in_buffer = buffers.in();
   char* const out_buffer = buffers.out();
   auto* const in_start = reinterpret_cast<const unsigned char*>(in_buffer);
@@ -461,15 +477,12 @@ FORMAT_TARGET CopyResult format_bytes(int input_fd, int output_fd, const FormatB
   CopyResult result = CopyResult::done;
   char* out = out_buffer;
   for (;;) {
-    if (!write_pending(output_fd, out_buffer, out, buffers.outsize())) {
+    if (!write_pending(output, out_buffer, out, buffers.outsize())) {
       result = CopyResult::write_error;
       break;
     }
-    ssize_t n = read_retrying(input_fd, in_buffer, buffers.insize());
-    if (n <= 0) {
-      if (n < 0) result = CopyResult::read_error;
-      break;
-    }
+    const ssize_t n = read_block(input_fd, output, input_is_output, buffers, result);
+    if (n <= 0) break;
     const unsigned char* const end = in_start + n;
     clear_past_block(reinterpret_cast<unsigned char*>(in_buffer), n);
     out = transform<Isa, Visible, Tabs, Ends>(in_start, end, out_buffer);

@@ -50,8 +50,10 @@ inline constexpr ExpansionTable k_visible = make_visible_table(false);
 inline constexpr ExpansionTable k_visible_tabs = make_visible_table(true);
 
 /// A formatted copy for one combination of switches, with copy_formatted's contract.
-using FormatFunction = CopyResult (*)(int input_fd, int output_fd, const FormatBuffers& buffers,
-                                      const FormatSwitches& switches, FormatState& state);
+using FormatFunction = CopyResult (*)(int input_fd, OutputSink& output,
+                                      const FormatBuffers& buffers,
+                                      const FormatSwitches& switches, FormatState& state,
+                                      bool input_is_output);
 
 /// The copy for `switches` built for each instruction set; null where the build has no code
 /// for that set. Whether the processor runs it is the caller's question.

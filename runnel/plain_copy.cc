@@ -3,16 +3,50 @@
 #include "plain_copy.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 
-CopyResult copy_plain(int input_fd, int output_fd, char* buffer, std::size_t size) {
+ssize_t write_output(OutputSink& output, const char* buffer, std::size_t length) {
+  std::size_t done = 0;
+  while (done < length) {
+    const std::size_t left = length - done;
+    const std::size_t piece = left < output.max_write ? left : output.max_write;
+    const ssize_t n = ::write(output.fd, buffer + done, piece);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      // Too long for one datagram: nothing of it was sent. 512 bytes, the block size of old,
+      // fit any datagram protocol; larger pieces would save little on such an output.
+      if (errno == EMSGSIZE && output.max_write > k_small_write) {
+        output.max_write = k_small_write;
+        continue;
+      }
+      return -1;
+    }
+    if (n == 0) {
+      // Nothing moved and no error given: retrying could spin for ever.
+      errno = ENOSPC;
+      return -1;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+bool copy_reads_its_output(int input_fd, int output_fd, bool output_appends) {
+  struct stat status;
+  const off_t in = lseek(input_fd, 0, SEEK_CUR);
+  if (in < 0 || fstat(input_fd, &status) != 0 || in >= status.st_size) return false;
+  return output_appends || lseek(output_fd, 0, SEEK_CUR) > in;
+}
+
+CopyResult copy_plain(int input_fd, OutputSink& output, char* buffer, std::size_t size) {
   for (;;) {
     ssize_t n = read_retrying(input_fd, buffer, size);
     if (n < 0) return CopyResult::read_error;
     if (n == 0) return CopyResult::done;
-    if (write_fully(output_fd, buffer, static_cast<std::size_t>(n)) < 0)
+    if (write_output(output, buffer, static_cast<std::size_t>(n)) < 0)
       return CopyResult::write_error;
   }
 }
@@ -50,9 +84,10 @@ void move_in_kernel(int input_fd, int output_fd, ZeroCopy how) {
 
 }  // namespace
 
-CopyResult copy_plain(int input_fd, int output_fd, ZeroCopy how, char* buffer, std::size_t size) {
-  if (how != ZeroCopy::none) move_in_kernel(input_fd, output_fd, how);
-  return copy_plain(input_fd, output_fd, buffer, size);
+CopyResult copy_plain(int input_fd, OutputSink& output, ZeroCopy how, char* buffer,
+                      std::size_t size) {
+  if (how != ZeroCopy::none) move_in_kernel(input_fd, output.fd, how);
+  return copy_plain(input_fd, output, buffer, size);
 }
 
 MallocBuffer page_aligned_buffer(std::size_t size) {

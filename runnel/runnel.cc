@@ -187,27 +187,39 @@ struct Copier {
   std::abort();  // report() has ended the process already
 }
 
-/// Copies `input_fd` to `output_fd`, plain or formatted; `zero_copy` is how the kernel could
-/// move the bytes of a plain copy by itself. A read failure is reported about the current
-/// operand; a write failure or a lack of memory for the buffers ends the process.
-void copy_input(int input_fd, int output_fd, ZeroCopy zero_copy, Copier& copier) {
+/// Reports that the current operand is the output file, and remembers it for the exit status.
+void report_input_is_output() {
+  report(0, 0, translate("%s: input file is output file"), input_name);
+  exit_failed = true;
+}
+
+/// Copies `input_fd` to `output`, plain or formatted; `zero_copy` is how the kernel could move
+/// the bytes of a plain copy by itself, and `input_is_output` whether the input reads the file
+/// the output writes. A read failure, or a formatted copy whose output got ahead of its input
+/// in that file, is reported about the current operand; a write failure or a lack of memory
+/// for the buffers ends the process.
+void copy_input(int input_fd, OutputSink& output, ZeroCopy zero_copy, bool input_is_output,
+                Copier& copier) {
   CopyResult result;
   if (!copier.formatting) {
     if (!copier.plain_buffer) copier.plain_buffer = page_aligned_buffer(k_block_size);
     if (!copier.plain_buffer) die_memory_exhausted();
     if (zero_copy == ZeroCopy::splice && !copier.output_pipe_grown) {
-      grow_pipe(output_fd);
+      grow_pipe(output.fd);
       copier.output_pipe_grown = true;
     }
-    result = copy_plain(input_fd, output_fd, zero_copy, copier.plain_buffer.get(), k_block_size);
+    // A plain copy writes what it reads, so an output that starts at or behind the input stays
+    // there: the check before the copy is enough.
+    result = copy_plain(input_fd, output, zero_copy, copier.plain_buffer.get(), k_block_size);
   } else {
     if (!copier.format_buffers) copier.format_buffers.emplace(k_block_size, k_block_size);
     if (!*copier.format_buffers) die_memory_exhausted();
-    result = copy_formatted(input_fd, output_fd, *copier.format_buffers, copier.switches,
-                            copier.state);
+    result = copy_formatted(input_fd, output, *copier.format_buffers, copier.switches,
+                            copier.state, input_is_output);
   }
   if (result == CopyResult::read_error) report_operand_failure(errno);
   if (result == CopyResult::write_error) die_write_error(errno);
+  if (result == CopyResult::input_is_output) report_input_is_output();
 }
 
 /// Parses the options into `switches`, acting on --help and --version at once, as they come.
@@ -255,15 +267,26 @@ bool parse_command_line(int argc, char** argv, FormatSwitches& switches) {
 
 /// Standard output as the file loop sees it.
 struct Output {
-  int fd;
+  OutputSink sink;  // the descriptor, and the largest write it takes, for the whole run
   struct stat status;
   bool check_same_file;  // only a regular file can be read back as an operand while being written
 };
 
+/// Whether copying standard input, which reads the file that standard output writes, would
+/// never end: with bytes left to read, the output appends to the file or writes further on in
+/// it than the input reads, so that the copy reads back what it writes. Standard input at the
+/// end of the file, or read and written at the same place (runnel < f 1<> f writes back the
+/// bytes it reads), ends as any copy does.
+bool stdin_copy_never_ends(int output_fd) {
+  const int flags = fcntl(output_fd, F_GETFL);
+  const bool appends = flags >= 0 && (flags & O_APPEND) != 0;
+  return copy_reads_its_output(STDIN_FILENO, output_fd, appends);
+}
+
 /// One pass of the file loop: opens input_name (standard input for "-"), checks that it is not
 /// the output file, copies it and closes it. Failures are reported and remembered in
 /// exit_failed. Returns whether the operand was standard input.
-bool copy_operand(const Output& output, Copier& copier) {
+bool copy_operand(Output& output, Copier& copier) {
   UniqueFd operand;
   const bool reading_stdin = std::strcmp(input_name, "-") == 0;
   if (!reading_stdin) {
@@ -276,16 +299,19 @@ bool copy_operand(const Output& output, Copier& copier) {
   const int input_fd = reading_stdin ? STDIN_FILENO : operand.get();
 
   struct stat input_status;
-  if (fstat(input_fd, &input_status) != 0) {
+  const bool status_known = fstat(input_fd, &input_status) == 0;
+  const bool input_is_output =
+      status_known && output.check_same_file && same_file(input_status, output.status);
+  if (!status_known) {
     report_operand_failure(errno);
-  } else if (output.check_same_file && same_file(input_status, output.status) &&
-             !reading_stdin) {
+  } else if (input_is_output && (!reading_stdin || stdin_copy_never_ends(output.sink.fd))) {
     // A named operand that is the output file would feed the output back into itself.
-    // Standard input that is the output file is let through, as callers may rely on.
-    report(0, 0, translate("%s: input file is output file"), input_name);
-    exit_failed = true;
+    // Standard input that is the output file is let through, as callers may rely on, unless
+    // its copy would never end.
+    report_input_is_output();
   } else {
-    copy_input(input_fd, output.fd, zero_copy_between(input_status, output.status), copier);
+    copy_input(input_fd, output.sink, zero_copy_between(input_status, output.status),
+               input_is_output, copier);
   }
 
   if (operand && operand.close() != 0) report_operand_failure(errno);
@@ -300,8 +326,8 @@ int main(int argc, char** argv) {
   copier.formatting = parse_command_line(argc, argv, copier.switches);
 
   Output output;
-  output.fd = STDOUT_FILENO;
-  if (fstat(output.fd, &output.status) != 0)
+  output.sink.fd = STDOUT_FILENO;
+  if (fstat(output.sink.fd, &output.status) != 0)
     report(k_exit_failure, errno, "%s", translate("standard output"));
   output.check_same_file = S_ISREG(output.status.st_mode);
 

@@ -332,6 +332,26 @@ TEST_F(RunnelFaults, ZeroCopyFailuresAreReportedAsTheLoopMeetsThem) {
   }
 }
 
+// An output that refuses a write as too long for one message, as a datagram socket does, takes
+// the same bytes again in pieces of 512: nothing is lost or written twice, after short writes
+// too. A refusal of the pieces is a write error. The formatted copies only: into a pipe the
+// plain copy splices.
+TEST_F(RunnelFaults, OutputRefusingLongWritesTakesSmallPieces) {
+  const std::vector<std::string> then_missing = {"a", "-", "b", "c", "missing"};
+  for (const char* option_set : {"-n", "-b -s", "-v", "-A -n -s"}) {
+    const std::vector<std::string> options = words(option_set);
+    SCOPED_TRACE(option_set);
+    const Fault third_refused = on_fd(1).failing("write", "EMSGSIZE", 3).writes_at_most(1021);
+    expect_run(run_with(third_refused, options, k_operands), 0, clean_output(options, k_operands),
+               "");
+    EXPECT_EQ(count(take_interventions(), "write", "EMSGSIZE"), 1u);
+    const Fault all_refused = on_fd(1).failing("write", "EMSGSIZE", 1, 1);
+    expect_run(run_with(all_refused, options, then_missing), 1, "",
+               "runnel: write error: Message too long\n");
+    EXPECT_EQ(count(take_interventions(), "write", "EMSGSIZE"), 2u);
+  }
+}
+
 TEST_F(RunnelFaults, EachDiagnosticIsOneWrite) {
   // The second write to standard error fails. One write a line leaves the first diagnostic
   // whole and loses the second; a line written in parts would come out cut.

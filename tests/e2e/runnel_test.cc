@@ -1,10 +1,18 @@
 // SPDX-License-Identifier: MIT
 // runnel end to end: the built program's output, diagnostics and exit status, byte for byte.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -294,15 +302,64 @@ TEST(Runnel, InputFileIsOutputFile) {
   }
 }
 
-TEST(Runnel, StandardInputThatIsTheOutputIsNotCaught) {
+// Standard input that is the output file is copied when the copy ends, and left out as "-" when
+// it would read back what it writes and never end. Each child runs under a file-size limit, so
+// that such a copy fails instead of filling the disk. Without options the copy between the two
+// files could go through copy_file_range.
+TEST(Runnel, StandardInputThatIsTheOutputFile) {
   TempDir dir;
-  std::string out = dir.write("out", "");
-  RunOptions options;
-  options.stdin_mode = StdinMode::file;
-  options.stdin_path = out;
-  options.stdout_mode = StdoutMode::file;
-  options.stdout_path = out;
-  expect_run(runnel(options), 0, "", "");
+  const std::string other = dir.write("other", "other\n");
+  const std::string text = "one\ntwo\n";
+  const std::string caught = "runnel: -: input file is output file\n";
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    StdoutMode mode;  // file: appending (>>); file_read_write: 1<>
+    long long stdin_offset;
+    long long stdout_offset;
+    int status;
+    std::string err;
+    std::string after;  // the file's contents afterwards
+  };
+  const StdoutMode append = StdoutMode::file;
+  const StdoutMode read_write = StdoutMode::file_read_write;
+  const Row rows[] = {
+      {"< f >> f", {}, append, 0, 0, 1, caught, text},
+      {"-n < f >> f", {"-n"}, append, 0, 0, 1, caught, text},
+      {"- other < f >> f", {"-", other}, append, 0, 0, 1, caught, text + "other\n"},
+      {"-v - other < f >> f", {"-v", "-", other}, append, 0, 0, 1, caught, text + "other\n"},
+      // Standard input already at its end: nothing to copy.
+      {"< f >> f, f read", {}, append, 8, 0, 0, "", text},
+      {"-n < f >> f, f read", {"-n"}, append, 8, 0, 0, "", text},
+      // The same place of one file: the same bytes go back, unless each line grows and the
+      // output overtakes the input, caught before the next read.
+      {"< f 1<> f", {}, read_write, 0, 0, 0, "", text},
+      {"-n < f 1<> f", {"-n"}, read_write, 0, 0, 1, caught, "     1\tone\n     2\ttwo\n"},
+      // The output ahead of the input, or behind it.
+      {"< f 1<> f, output ahead", {}, read_write, 0, 4, 1, caught, text},
+      {"-E < f 1<> f, output ahead", {"-E"}, read_write, 0, 4, 1, caught, text},
+      {"< f 1<> f, input ahead", {}, read_write, 4, 0, 0, "", "two\ntwo\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string f = dir.write("f", text);
+    RunOptions options;
+    options.args = row.args;
+    options.stdin_mode = StdinMode::file;
+    options.stdin_path = f;
+    options.stdin_offset = row.stdin_offset;
+    options.stdout_mode = row.mode;
+    options.stdout_path = f;
+    options.stdout_offset = row.stdout_offset;
+    options.file_size_limit = 4 << 20;
+    expect_run(runnel(options), row.status, "", row.err);
+    // A copy that ran on until the limit leaves megabytes: their size says enough.
+    const std::string after = read_file(f);
+    EXPECT_EQ(after.size(), row.after.size());
+    if (after.size() == row.after.size()) {
+      EXPECT_EQ(after, row.after);
+    }
+  }
 }
 
 // With standard input closed, the operand may be opened as descriptor 0; it is still an operand.
@@ -330,6 +387,79 @@ TEST(Runnel, WriteErrorsAreFatal) {
     // The write error ends the process before the missing operand is looked at.
     expect_run(runnel(options), 1, "", "runnel: write error: No space left on device\n");
   }
+}
+
+// A datagram socket sends each write as one datagram and refuses one longer than UDP allows
+// (65,507 bytes): the output goes again in pieces of 512 bytes, every byte in order.
+TEST(Runnel, DatagramOutputIsWrittenInSmallPieces) {
+  const int receiver = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const int sender = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(receiver, 0);
+  ASSERT_GE(sender, 0);
+  // Loopback drops datagrams only when the receiving buffer is full; a thread drains it.
+  const int buffer_size = 4 << 20;
+  setsockopt(receiver, SOL_SOCKET, SO_RCVBUF, &buffer_size, sizeof buffer_size);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  // Without a loopback interface that is up (an isolated build, say), connect fails.
+  if (bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      connect(sender, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    const int error = errno;
+    close(sender);
+    close(receiver);
+    GTEST_SKIP() << "no loopback interface to send datagrams on: " << std::strerror(error);
+  }
+
+  TempDir dir;
+  std::string text;
+  std::string numbered;
+  for (int i = 1; text.size() < 70000; ++i) {
+    const std::string line = "line " + std::to_string(i) + " of a file too long for a datagram\n";
+    char field[16];
+    std::snprintf(field, sizeof field, "%6d\t", i);
+    text += line;
+    numbered += field + line;
+  }
+  const std::string file = dir.write("f", text);
+  struct Row {
+    std::vector<std::string> args;
+    std::string out;
+  };
+  const Row rows[] = {{{file}, text}, {{"-n", file}, numbered}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args.front());
+    std::string received;
+    std::size_t largest = 0;
+    std::thread reader([&] {
+      static char datagram[1 << 17];
+      // Until the empty datagram sent after the run; a run that sends nothing more for 10 s
+      // has ended badly.
+      for (pollfd p{receiver, POLLIN, 0}; poll(&p, 1, 10000) > 0;) {
+        const ssize_t n = recv(receiver, datagram, sizeof datagram, 0);
+        if (n <= 0) break;
+        received.append(datagram, static_cast<std::size_t>(n));
+        largest = std::max(largest, static_cast<std::size_t>(n));
+      }
+    });
+    RunOptions options;
+    options.args = row.args;
+    options.stdout_mode = StdoutMode::descriptor;
+    options.stdout_fd = sender;
+    const RunResult result = runnel(options);
+    send(sender, "", 0, 0);
+    reader.join();
+    expect_run(result, 0, "", "");
+    EXPECT_EQ(largest, 512u);
+    EXPECT_EQ(received.size(), row.out.size());
+    if (received.size() == row.out.size()) {
+      EXPECT_TRUE(received == row.out);
+    }
+  }
+  close(sender);
+  close(receiver);
 }
 
 TEST(Runnel, ClosedStandardOutput) {

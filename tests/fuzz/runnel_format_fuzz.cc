@@ -116,8 +116,8 @@ std::string engine_format(std::string_view text, const Plan& plan,
     std::size_t end = i < cuts.size() ? cuts[i] : text.size();
     g_input = text.substr(begin, end - begin);
     g_input_pos = 0;
-    CopyResult result =
-        copy_formatted_on(path, k_input_fd, k_output_fd, buffers, plan.switches, state);
+    OutputSink output{k_output_fd};
+    CopyResult result = copy_formatted_on(path, k_input_fd, output, buffers, plan.switches, state);
     if (result != CopyResult::done) std::abort();
     begin = end;
   }

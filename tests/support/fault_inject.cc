@@ -23,10 +23,10 @@
 //                      the functions of a list share one count.
 //   FAULT_EVERY=E      after the Nth, every Eth selected call of F fails too (default 0: only the
 //                      Nth). FAULT_NTH=1 FAULT_EVERY=2 fails calls 1, 3, 5, ...
-//   FAULT_ERRNO=E      EINTR, EIO, ENOSPC, EBADF, EPIPE, EINVAL, EXDEV, ENOSYS, EOPNOTSUPP or a
-//                      number (default EIO): errno of a failing call. 0 makes a failing read,
-//                      pread, write, splice or copy_file_range return 0 instead: a write that
-//                      transfers nothing, a read that meets a premature end.
+//   FAULT_ERRNO=E      EINTR, EIO, ENOSPC, EBADF, EPIPE, EINVAL, EXDEV, ENOSYS, EOPNOTSUPP,
+//                      EMSGSIZE or a number (default EIO): errno of a failing call. 0 makes a
+//                      failing read, pread, write, splice or copy_file_range return 0 instead: a
+//                      write that transfers nothing, a read that meets a premature end.
 //   FAULT_READ_MAX=K   selected read and pread calls, and splice and copy_file_range from a
 //                      selected descriptor, transfer at most K bytes.
 //   FAULT_WRITE_MAX=K  selected write calls, and splice and copy_file_range to a selected
@@ -95,7 +95,7 @@ struct ErrnoName {
 constexpr ErrnoName k_errno_names[] = {
     {EINTR, "EINTR"}, {EIO, "EIO"},       {ENOSPC, "ENOSPC"}, {EBADF, "EBADF"},
     {EPIPE, "EPIPE"}, {EINVAL, "EINVAL"}, {EXDEV, "EXDEV"},   {ENOSYS, "ENOSYS"},
-    {EOPNOTSUPP, "EOPNOTSUPP"},
+    {EOPNOTSUPP, "EOPNOTSUPP"}, {EMSGSIZE, "EMSGSIZE"},
 };
 
 struct Settings {

@@ -15,7 +15,7 @@ struct Fault {
   std::string path;           ///< FAULT_PATH, or empty
   int nth = 1;                ///< FAULT_NTH
   int every = 0;              ///< FAULT_EVERY
-  std::string error = "EIO";  ///< FAULT_ERRNO: EINTR, EIO, ENOSPC, EBADF or "0"
+  std::string error = "EIO";  ///< FAULT_ERRNO: EINTR, EIO, ENOSPC, EBADF, EMSGSIZE... or "0"
   int read_max = 0;           ///< FAULT_READ_MAX, or 0 for no limit
   int write_max = 0;          ///< FAULT_WRITE_MAX, or 0 for no limit
 

@@ -203,6 +203,7 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
   if (options.stdin_mode == StdinMode::file) {
     in_fd = open(options.stdin_path.c_str(), O_RDONLY | O_CLOEXEC);
     if (in_fd < 0) fail("open " + options.stdin_path);
+    if (lseek(in_fd, options.stdin_offset, SEEK_SET) < 0) fail("lseek " + options.stdin_path);
   }
   int terminal_master = -1;
   if (options.stdin_mode == StdinMode::terminal) {
@@ -232,6 +233,11 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
     case StdoutMode::file_replaced:
       out_fd = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
       break;
+    case StdoutMode::file_read_write:
+      out_fd = open(options.stdout_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      if (out_fd >= 0 && lseek(out_fd, options.stdout_offset, SEEK_SET) < 0) fail("lseek");
+      break;
+    case StdoutMode::descriptor: out_fd = options.stdout_fd; break;
   }
   if (options.stdout_mode != StdoutMode::closed && out_fd < 0) fail("open stdout");
 
@@ -265,7 +271,7 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
   if (options.stdin_mode == StdinMode::file || options.stdin_mode == StdinMode::terminal)
     close(in_fd);
   if (out_piped) close(out_pipe[1]);
-  else if (out_fd >= 0) close(out_fd);
+  else if (out_fd >= 0 && options.stdout_mode != StdoutMode::descriptor) close(out_fd);
 
   RunResult result;
   OutputDigest digest;

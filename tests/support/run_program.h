@@ -16,6 +16,11 @@ enum class StdoutMode {
   dev_full,   ///< /dev/full: every write fails with ENOSPC
   file,       ///< RunOptions::stdout_path, opened for appending
   file_replaced,  ///< RunOptions::stdout_path, emptied and written from its start
+  /// RunOptions::stdout_path opened for reading and writing, neither emptied nor appended to
+  /// (the shell's 1<>), at RunOptions::stdout_offset.
+  file_read_write,
+  /// RunOptions::stdout_fd, a descriptor of the caller's (a socket, say), which stays open.
+  descriptor,
   /// A pipe whose bytes are counted and hashed but not kept (RunResult::out_size and
   /// out_digest), for outputs too large to hold.
   digest,
@@ -25,7 +30,7 @@ enum class StdoutMode {
 enum class StdinMode {
   data,    ///< a pipe fed with RunOptions::stdin_data, then closed
   closed,  ///< descriptor 0 is closed before exec
-  file,    ///< RunOptions::stdin_path, opened read-only
+  file,    ///< RunOptions::stdin_path, opened read-only, at RunOptions::stdin_offset
   /// A terminal without echo, typed RunOptions::stdin_data in advance: a "\x04" at the start
   /// of a line ends one read of the input, and the next read goes on after it.
   terminal,
@@ -37,8 +42,11 @@ struct RunOptions {
   StdinMode stdin_mode = StdinMode::data;
   std::string stdin_data;
   std::string stdin_path;
+  long long stdin_offset = 0;
   StdoutMode stdout_mode = StdoutMode::capture;
   std::string stdout_path;
+  long long stdout_offset = 0;  ///< where StdoutMode::file_read_write starts writing
+  int stdout_fd = -1;           ///< for StdoutMode::descriptor
   /// Environment entries NAME=VALUE; LC_ALL=C and PATH are always there unless overridden.
   std::vector<std::string> env;
   /// Largest file the child may write, in bytes (RLIMIT_FSIZE), or -1 for no limit. Writes

@@ -172,7 +172,8 @@ TEST(FdIo, WriteThatTransfersNothingFails) {
   EXPECT_EQ(errno, ENOSPC);
   EXPECT_EQ(write_fully(output.get(), "", 0), 0);
   char buffer[512];
-  EXPECT_EQ(copy_plain(input.get(), output.get(), buffer, sizeof buffer), CopyResult::write_error);
+  OutputSink sink{output.get()};
+  EXPECT_EQ(copy_plain(input.get(), sink, buffer, sizeof buffer), CopyResult::write_error);
   g_stalled_fd = -1;
 }
 
@@ -184,7 +185,8 @@ TEST(PlainCopy, CopiesEveryByteAcrossBlocks) {
     UniqueFd input = memory_file(data);
     UniqueFd output = memory_file("");
     char buffer[512];
-    EXPECT_EQ(copy_plain(input.get(), output.get(), buffer, sizeof buffer), CopyResult::done);
+    OutputSink sink{output.get()};
+    EXPECT_EQ(copy_plain(input.get(), sink, buffer, sizeof buffer), CopyResult::done);
     EXPECT_TRUE(contents(output.get()) == data);
   }
 }
@@ -193,15 +195,17 @@ TEST(PlainCopy, ReportsReadAndWriteFailures) {
   char buffer[512];
   UniqueFd directory(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   UniqueFd output = memory_file("");
+  OutputSink sink{output.get()};
   errno = 0;
-  EXPECT_EQ(copy_plain(directory.get(), output.get(), buffer, sizeof buffer),
+  EXPECT_EQ(copy_plain(directory.get(), sink, buffer, sizeof buffer),
             CopyResult::read_error);
   EXPECT_EQ(errno, EISDIR);
 
   UniqueFd input = memory_file("data");
   UniqueFd full(open("/dev/full", O_WRONLY | O_CLOEXEC));
+  OutputSink full_sink{full.get()};
   errno = 0;
-  EXPECT_EQ(copy_plain(input.get(), full.get(), buffer, sizeof buffer), CopyResult::write_error);
+  EXPECT_EQ(copy_plain(input.get(), full_sink, buffer, sizeof buffer), CopyResult::write_error);
   EXPECT_EQ(errno, ENOSPC);
 }
 

@@ -38,12 +38,13 @@ std::string format(const std::vector<std::string>& operands, const FormatSwitche
                    FormatState& state, std::size_t insize = 512, std::size_t outsize = 512,
                    FormatPath path = best_format_path()) {
   UniqueFd output = memory_file("");
+  OutputSink sink{output.get()};
   for (const std::string& operand : operands) {
     // Fresh buffers of exactly the needed sizes for each operand, so that AddressSanitizer
     // sees any overrun and nothing leaks from one operand into the next.
     FormatBuffers buffers(insize, outsize);
     UniqueFd input = memory_file(operand);
-    EXPECT_EQ(copy_formatted_on(path, input.get(), output.get(), buffers, sw, state),
+    EXPECT_EQ(copy_formatted_on(path, input.get(), sink, buffers, sw, state),
               CopyResult::done);
   }
   return contents(output.get());
@@ -310,12 +311,13 @@ TEST(FormatCopy, ReadErrorWritesNothingAndKeepsRun) {
   UniqueFd directory(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   ASSERT_TRUE(directory);
   UniqueFd output = memory_file("");
+  OutputSink sink{output.get()};
   for (int run : {-1, 0, 1, 2}) {
     FormatState state;
     state.newline_run = run;
     FormatBuffers buffers(512, 512);
     errno = 0;
-    EXPECT_EQ(copy_formatted(directory.get(), output.get(), buffers, switches("nE"), state),
+    EXPECT_EQ(copy_formatted(directory.get(), sink, buffers, switches("nE"), state),
               CopyResult::read_error);
     EXPECT_EQ(errno, EISDIR);
     EXPECT_EQ(state.newline_run, run);
@@ -330,8 +332,9 @@ TEST(FormatCopy, WriteErrorIsReported) {
   UniqueFd input = memory_file("a\nb\n");
   FormatState state;
   FormatBuffers buffers(512, 512);
+  OutputSink sink{full.get()};
   errno = 0;
-  EXPECT_EQ(copy_formatted(input.get(), full.get(), buffers, switches("n"), state),
+  EXPECT_EQ(copy_formatted(input.get(), sink, buffers, switches("n"), state),
             CopyResult::write_error);
   EXPECT_EQ(errno, ENOSPC);
 }
@@ -351,7 +354,8 @@ TEST(FormatCopy, OutputFollowsInputOnPipes) {
   std::thread copier([&] {
     FormatState state;
     FormatBuffers buffers(512, 512);
-    result = copy_formatted(in_read.get(), out_write.get(), buffers, switches("nE"), state);
+    OutputSink sink{out_write.get()};
+    result = copy_formatted(in_read.get(), sink, buffers, switches("nE"), state);
   });
   auto read_some = [&](std::size_t want) {
     std::string got;
