@@ -11,9 +11,6 @@
 #include <iterator>
 #include <utility>
 
-#ifdef QUEUEPEEK_VECTOR_PATHS
-#include <immintrin.h>
-#endif
 
 bool CarriedBytes::append(const char* bytes, std::size_t length) {
   if (length > m_capacity - m_size) {
@@ -174,7 +171,7 @@ inline __attribute__((always_inline)) ExtractResult at_newline(BounceScan& scan,
   return ExtractResult::done;
 }
 
-// The plain path: the chunk's text is cut at its first NUL, then memchr finds each newline.
+// The plain row: the chunk's text is cut at its first NUL, then memchr finds each newline.
 // Lines of real reports are 40 to 80 bytes, so it jumps over most bytes.
 ExtractResult scan_newlines_bytes(BounceScan& scan, const char* p, std::size_t& n, std::size_t pos,
                                   std::uint64_t base, StagedOutput& output) {
@@ -189,61 +186,7 @@ ExtractResult scan_newlines_bytes(BounceScan& scan, const char* p, std::size_t& 
   return ExtractResult::done;
 }
 
-#ifdef QUEUEPEEK_VECTOR_PATHS
-
-// Sets bit j of masks[k], for k < count, when byte j of the 64 at p + 64 k is a NUL or a
-// newline that follows ">:" or another newline. p[-2] and p[-1] must be readable.
-typedef void EventMasks(const char* p, std::size_t count, std::uint64_t* masks);
-
-SSE2_CODE void event_masks_sse2(const char* p, std::size_t count, std::uint64_t* masks) {
-  const __m128i newline = _mm_set1_epi8('\n');
-  const __m128i colon = _mm_set1_epi8(':');
-  const __m128i angle = _mm_set1_epi8('>');
-  const __m128i zero = _mm_setzero_si128();
-  for (std::size_t k = 0; k < count; ++k, p += 64) {
-    std::uint64_t mask = 0;
-    for (int part = 0; part < 4; ++part) {
-      const char* q = p + 16 * part;
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-      const __m128i previous = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q - 1));
-      const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q - 2));
-      const __m128i after_mark = _mm_or_si128(
-          _mm_and_si128(_mm_cmpeq_epi8(previous, colon), _mm_cmpeq_epi8(second, angle)),
-          _mm_cmpeq_epi8(previous, newline));
-      const __m128i events = _mm_or_si128(
-          _mm_cmpeq_epi8(bytes, zero), _mm_and_si128(_mm_cmpeq_epi8(bytes, newline), after_mark));
-      mask |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(events))} << (16 * part);
-    }
-    masks[k] = mask;
-  }
-}
-
-AVX2_CODE void event_masks_avx2(const char* p, std::size_t count, std::uint64_t* masks) {
-  const __m256i newline = _mm256_set1_epi8('\n');
-  const __m256i colon = _mm256_set1_epi8(':');
-  const __m256i angle = _mm256_set1_epi8('>');
-  const __m256i zero = _mm256_setzero_si256();
-  for (std::size_t k = 0; k < count; ++k, p += 64) {
-    std::uint64_t mask = 0;
-    for (int part = 0; part < 2; ++part) {
-      const char* q = p + 32 * part;
-      const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
-      const __m256i previous = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q - 1));
-      const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q - 2));
-      const __m256i after_mark = _mm256_or_si256(
-          _mm256_and_si256(_mm256_cmpeq_epi8(previous, colon), _mm256_cmpeq_epi8(second, angle)),
-          _mm256_cmpeq_epi8(previous, newline));
-      const __m256i events =
-          _mm256_or_si256(_mm256_cmpeq_epi8(bytes, zero),
-                          _mm256_and_si256(_mm256_cmpeq_epi8(bytes, newline), after_mark));
-      mask |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(events))}
-              << (32 * part);
-    }
-    masks[k] = mask;
-  }
-}
-
-// One byte of the text, for the vector paths' ends: a NUL ends the text at p[i] (and the scan
+// One byte of the text, for the vector rows' ends: a NUL ends the text at p[i] (and the scan
 // returns done with `ended` set); a newline goes to at_newline().
 ExtractResult at_byte(BounceScan& scan, const char* p, std::size_t& n, std::size_t i,
                       std::uint64_t base, StagedOutput& output, bool& ended) {
@@ -257,13 +200,13 @@ ExtractResult at_byte(BounceScan& scan, const char* p, std::size_t& n, std::size
   return at_newline(scan, p, n, i, base, output);
 }
 
-// The vector paths: `event_masks` marks, 64 bytes at a time, the only bytes that can matter
+// The vector rows: `event_masks` marks, 64 bytes at a time, the only bytes that can matter
 // (a report has about two such per record, against five or more newlines), and the NUL that
 // ends the text, found in the same pass rather than by a memchr over the chunk first. Only the
 // marked bytes are then looked at, in order.
 ExtractResult scan_marked_bytes(BounceScan& scan, const char* p, std::size_t& n, std::size_t pos,
                                 std::uint64_t base, StagedOutput& output,
-                                EventMasks* event_masks) {
+                                decltype(ScanRow::event_masks) event_masks) {
   bool ended = false;
   std::size_t i = pos;
   // The first two bytes look back into the carried ones.
@@ -292,20 +235,14 @@ ExtractResult scan_marked_bytes(BounceScan& scan, const char* p, std::size_t& n,
   return ExtractResult::done;
 }
 
-#endif  // QUEUEPEEK_VECTOR_PATHS
-
 ExtractResult scan_chunk(BounceScan& scan, std::span<const char> chunk, StagedOutput& output) {
   if (scan.text_ended || chunk.empty()) return ExtractResult::done;
   const char* p = chunk.data();
   std::size_t n = chunk.size();
-  // The plain path cuts the text at its NUL first; the vector paths find the NUL as they go,
-  // but a NUL at the very start must end the text before the pending separator is looked at.
-#ifdef QUEUEPEEK_VECTOR_PATHS
-  const bool finds_nul = scan.path != ScanPath::plain;
-#else
-  const bool finds_nul = false;
-#endif
-  const void* nul = finds_nul ? (p[0] == '\0' ? p : nullptr) : std::memchr(p, '\0', n);
+  // The plain row cuts the text at its NUL first; the vector rows find the NUL as they go, but
+  // a NUL at the very start must end the text before the pending separator is looked at.
+  const void* nul = scan.row->event_masks != nullptr ? (p[0] == '\0' ? p : nullptr)
+                                                     : std::memchr(p, '\0', n);
   if (nul != nullptr) {
     n = static_cast<std::size_t>(static_cast<const char*>(nul) - p);
     scan.text_ended = true;
@@ -320,20 +257,10 @@ ExtractResult scan_chunk(BounceScan& scan, std::span<const char> chunk, StagedOu
       pos = 1;
     }
   }
-  ExtractResult result;
-  switch (scan.path) {
-#ifdef QUEUEPEEK_VECTOR_PATHS
-    case ScanPath::avx2:
-      result = scan_marked_bytes(scan, p, n, pos, base, output, event_masks_avx2);
-      break;
-    case ScanPath::sse2:
-      result = scan_marked_bytes(scan, p, n, pos, base, output, event_masks_sse2);
-      break;
-#endif
-    default:
-      result = scan_newlines_bytes(scan, p, n, pos, base, output);
-      break;
-  }
+  const ExtractResult result =
+      scan.row->event_masks != nullptr
+          ? scan_marked_bytes(scan, p, n, pos, base, output, scan.row->event_masks)
+          : scan_newlines_bytes(scan, p, n, pos, base, output);
   if (result != ExtractResult::done) return result;
 
   if (scan.in_address && n > 0) {
@@ -370,9 +297,9 @@ ExtractResult scan_bounce_chunk(BounceScan& scan, std::span<const char> chunk, s
 }
 
 ExtractResult extract_bounced_addresses(int report, std::FILE* output, std::span<char> chunk,
-                                        ScanPath path) {
+                                        const ScanRow* row) {
   BounceScan scan;
-  scan.path = path;
+  scan.row = row;
   // A regular file read from its start can give back any earlier bytes: cut addresses need
   // no memory of their own, however long the records before their ">:" lines are.
   struct stat status;

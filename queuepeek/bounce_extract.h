@@ -7,7 +7,7 @@
 #include <span>
 
 #include "fd_io.h"
-#include "scan_path.h"
+#include "scan_rows.h"
 
 /// Size of the chunks in which queuepeek reads a bounce report: 512 KiB.
 inline constexpr std::size_t k_bounce_chunk_size = 524288;
@@ -49,7 +49,7 @@ struct BounceScan {
   int reread_fd = -1;
   bool carried_has_at = false;  ///< an "@" in [address_start, offset) while in_address
   CarriedBytes carried;         ///< bytes [address_start, offset) while in_address, without reread_fd
-  ScanPath path = best_scan_path();  ///< the code that finds the newlines that matter
+  const ScanRow* row = best_scan_row();  ///< the code that finds the newlines that matter
 };
 
 /// How an extraction ended.
@@ -64,9 +64,9 @@ enum class ExtractResult {
 /// record whose ">", ":", newline ends in it, followed by "\r\n", when the address contains
 /// "@". The address is the record's text before that ">:"; a record ends at the next newline,
 /// newline, "<", whose first newline may also end the record's ">:" line. Nothing after a
-/// NUL byte is scanned, in this chunk or any later one. Every path writes the same bytes;
-/// scan.path must be available (scan_path_available()). Returns done, write_error, read_error
-/// (reading an address again from reread_fd failed) or out_of_memory.
+/// NUL byte is scanned, in this chunk or any later one. Every row writes the same bytes;
+/// scan.row must be one this processor runs. Returns done, write_error, read_error (reading an
+/// address again from reread_fd failed) or out_of_memory.
 [[nodiscard]] ExtractResult scan_bounce_chunk(BounceScan& scan, std::span<const char> chunk,
                                               std::FILE* output);
 
@@ -76,7 +76,7 @@ enum class ExtractResult {
 /// file read from its start, memory stays at `chunk` whatever the report holds: a cut address
 /// is read again from the file. Otherwise the part of a record between its start and its ">:"
 /// that a chunk boundary cuts is kept in memory. Neither is closed; `output` is not flushed.
-/// `path` must be available (scan_path_available()).
+/// `row` must be one this processor runs.
 [[nodiscard]] ExtractResult extract_bounced_addresses(int report, std::FILE* output,
                                                       std::span<char> chunk,
-                                                      ScanPath path = best_scan_path());
+                                                      const ScanRow* row = best_scan_row());

@@ -2,7 +2,7 @@
 // Fuzz target for the bounce address extraction. The input picks two chunk sizes; the rest is a
 // bounce report. The addresses written must not depend on the chunk size, nor on whether the
 // report can be read again (a regular file) or only once (a descriptor that is no file, read in
-// short slices), nor on the path, and must equal those of the plain whole-text reference.
+// short slices), nor on the row, and must equal those of the plain whole-text reference.
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -30,13 +30,13 @@ std::size_t g_stream_position = 0;
 std::size_t g_stream_limit = 1;
 
 // Runs the extraction over the descriptor `report` and returns what it wrote.
-std::string engine_extract(int report, std::size_t chunk_size, ScanPath path) {
+std::string engine_extract(int report, std::size_t chunk_size, const ScanRow* row) {
   char* text = nullptr;
   std::size_t length = 0;
   std::FILE* output = open_memstream(&text, &length);
   if (output == nullptr) std::abort();
   std::vector<char> chunk(chunk_size);
-  ExtractResult result = extract_bounced_addresses(report, output, chunk, path);
+  ExtractResult result = extract_bounced_addresses(report, output, chunk, row);
   if (result != ExtractResult::done || std::fclose(output) != 0) std::abort();
   std::string written(text, length);
   std::free(text);
@@ -71,24 +71,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view report(reinterpret_cast<const char*>(data), size);
   const std::string expected = test_support::reference_extract(report);
 
-  for (ScanPath path : k_scan_paths) {
-    if (!scan_path_available(path)) continue;
+  for (const ScanRow* row : scan_rows()) {
+    if (!runs(*row)) continue;
     const int file = open_as_file(report);
-    std::string from_file = engine_extract(file, chunk_size_of(header[0]), path);
+    std::string from_file = engine_extract(file, chunk_size_of(header[0]), row);
     close(file);
     if (from_file != expected) {
-      std::fprintf(stderr, "a regular-file report gave other addresses on the %s path\n",
-                   scan_path_name(path));
+      std::fprintf(stderr, "a regular-file report gave other addresses on the %s row\n",
+                   row->name);
       std::abort();
     }
 
     g_stream = report;
     g_stream_position = 0;
     g_stream_limit = header[2] >= 224 ? 8192 : 1 + header[2] % 32u;
-    std::string from_stream = engine_extract(k_stream_fd, chunk_size_of(header[1]), path);
+    std::string from_stream = engine_extract(k_stream_fd, chunk_size_of(header[1]), row);
     if (from_stream != expected) {
-      std::fprintf(stderr, "a report read once gave other addresses on the %s path\n",
-                   scan_path_name(path));
+      std::fprintf(stderr, "a report read once gave other addresses on the %s row\n",
+                   row->name);
       std::abort();
     }
   }

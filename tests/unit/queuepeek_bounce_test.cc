@@ -51,11 +51,11 @@ UniqueFile temporary_file(std::string_view bytes) {
 
 // Runs the extraction over `report` in chunks of `chunk_size`; returns what it wrote.
 std::string extract(std::string_view report, std::size_t chunk_size,
-                    ScanPath path = best_scan_path()) {
+                    const ScanRow* row = best_scan_row()) {
   UniqueFd in = memory_file(report);
   UniqueFile out = temporary_file("");
   std::vector<char> chunk(chunk_size);
-  const ExtractResult result = extract_bounced_addresses(in.get(), out.get(), chunk, path);
+  const ExtractResult result = extract_bounced_addresses(in.get(), out.get(), chunk, row);
   EXPECT_EQ(result, ExtractResult::done);
   return read_back(out.get());
 }
@@ -278,16 +278,15 @@ TEST(BounceExtract, ReportWithoutAddressesWritesNothingEvenToAFullDevice) {
   EXPECT_EQ(extract_bounced_addresses(in.get(), out.get(), chunk), ExtractResult::done);
 }
 
-// Every path, called directly, against the whole-text rules: the reports above, a long one (many
+// Every row, called directly, against the whole-text rules: the reports above, a long one (many
 // vectors and mask batches per chunk) with and without a NUL deep inside, and random ones, in
 // chunks of many sizes, so that boundaries fall inside ">:" newline, newline newline "<" and
 // before a NUL; read from a file (cut addresses read again) and as a stream (kept in memory).
-class BouncePaths : public testing::TestWithParam<ScanPath> {};
+class BounceRows : public testing::TestWithParam<const ScanRow*> {};
 
-TEST_P(BouncePaths, WriteTheWholeTextsAddressesInChunksOfAnySize) {
-  const ScanPath path = GetParam();
-  if (!scan_path_available(path))
-    GTEST_SKIP() << "the " << scan_path_name(path) << " path: this processor lacks it";
+TEST_P(BounceRows, WriteTheWholeTextsAddressesInChunksOfAnySize) {
+  const ScanRow* row = GetParam();
+  if (!runs(*row)) GTEST_SKIP() << "the " << row->name << " row: this processor lacks it";
   std::vector<std::string> reports;
   for (const Case& c : documented_cases()) reports.push_back(c.report);
   std::string long_report;
@@ -312,10 +311,10 @@ TEST_P(BouncePaths, WriteTheWholeTextsAddressesInChunksOfAnySize) {
     for (std::size_t size : sizes) {
       SCOPED_TRACE(testing::PrintToString(report.substr(0, 30)) + ", chunk size " +
                    std::to_string(size));
-      ASSERT_EQ(extract(report, size, path), expected);
+      ASSERT_EQ(extract(report, size, row), expected);
       UniqueFile out = temporary_file("");
       BounceScan scan;
-      scan.path = path;
+      scan.row = row;
       for (std::size_t at = 0; at < report.size(); at += size)
         ASSERT_EQ(scan_bounce_chunk(scan, std::string_view(report).substr(at, size), out.get()),
                   ExtractResult::done);
@@ -324,9 +323,9 @@ TEST_P(BouncePaths, WriteTheWholeTextsAddressesInChunksOfAnySize) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(, BouncePaths, testing::ValuesIn(k_scan_paths),
-                         [](const testing::TestParamInfo<ScanPath>& path_info) {
-                           return std::string(scan_path_name(path_info.param));
+INSTANTIATE_TEST_SUITE_P(, BounceRows, testing::ValuesIn(scan_rows()),
+                         [](const testing::TestParamInfo<const ScanRow*>& row) {
+                           return std::string(row.param->name);
                          });
 
 }  // namespace
