@@ -7,6 +7,13 @@ target_compile_definitions(project_settings INTERFACE
   _FILE_OFFSET_BITS=64
   $<$<CONFIG:Debug>:_GLIBCXX_ASSERTIONS>)
 
+# The vector paths of the formatted copy and the queue scans, each chosen at run time where the
+# processor has its instructions. OFF builds the plain code alone, for packagers, for measuring
+# it and for testing it: the programs give the same bytes either way.
+option(QUILLWORKS_VECTOR_PATHS "Build the vector paths, chosen at run time" ON)
+target_compile_definitions(project_settings INTERFACE
+  QUILLWORKS_VECTOR_PATHS=$<BOOL:${QUILLWORKS_VECTOR_PATHS}>)
+
 option(ENABLE_SANITIZERS "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 if(ENABLE_SANITIZERS)
   target_compile_options(project_settings INTERFACE

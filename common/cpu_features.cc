@@ -59,3 +59,11 @@ const CpuFeatures& cpu_features() {
   static const CpuFeatures features = ask_processor();
   return features;
 }
+
+bool cpu_offers(const CpuFeatures& needed) {
+  const CpuFeatures& have = cpu_features();
+  return (have.sse2 || !needed.sse2) && (have.ssse3 || !needed.ssse3) &&
+         (have.popcnt || !needed.popcnt) && (have.bmi1 || !needed.bmi1) &&
+         (have.avx2 || !needed.avx2) && (have.avx512bw || !needed.avx512bw) &&
+         (have.avx512vbmi2 || !needed.avx512vbmi2);
+}

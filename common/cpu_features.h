@@ -17,3 +17,6 @@ struct CpuFeatures {
 
 /// What this processor has, asked once per process, at the first call.
 const CpuFeatures& cpu_features();
+
+/// True when this processor has every extension that `needed` sets.
+bool cpu_offers(const CpuFeatures& needed);

@@ -2,64 +2,45 @@
 // Bounce address extraction: records found across chunk boundaries as in one whole text.
 #include "bounce_extract.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
-#include <utility>
 
-#ifdef QUEUEPEEK_VECTOR_PATHS
-#include <immintrin.h>
-#endif
+#include "fd_io.h"
 
-bool CarriedBytes::append(const char* bytes, std::size_t length) {
-  if (length > m_capacity - m_size) {
-    std::size_t capacity = m_capacity == 0 ? 256 : m_capacity;
-    while (capacity - m_size < length) {
-      if (capacity > SIZE_MAX / 2) return false;
-      capacity *= 2;
-    }
-    MallocBuffer grown(static_cast<char*>(std::malloc(capacity)));
-    if (!grown) return false;
-    if (m_size > 0) std::memcpy(grown.get(), m_data.get(), m_size);
-    m_data = std::move(grown);
-    m_capacity = capacity;
-  }
-  std::memcpy(m_data.get() + m_size, bytes, length);
-  m_size += length;
-  return true;
+bool flush_output(AddressOutput& output) {
+  const std::size_t length = output.length;
+  output.length = 0;
+  return length == 0 || write_fully(output.fd, output.buffer.data(), length) >= 0;
 }
 
 namespace {
 
-bool write_to_file(std::FILE* file, const char* bytes, std::size_t length) {
-  return length == 0 || std::fwrite(bytes, 1, length, file) == length;
-}
-
-// The output of one chunk's scan, gathered for one fwrite per few kilobytes: two fwrite calls
-// per address (about 130 instructions each) made a third of the work of scanning a report.
-struct StagedOutput {
-  std::FILE* file = nullptr;
-  std::size_t length = 0;
-  char bytes[8192];
-};
-
-bool flush(StagedOutput& output) {
-  const bool written = write_to_file(output.file, output.bytes, output.length);
-  output.length = 0;
-  return written;
-}
-
-bool write_bytes(StagedOutput& output, const char* bytes, std::size_t length) {
-  if (length > sizeof output.bytes - output.length) {
-    if (!flush(output)) return false;
-    if (length > sizeof output.bytes) return write_to_file(output.file, bytes, length);
+// Puts `length` bytes in `output`, writing it out each time it fills.
+bool put(AddressOutput& output, const char* bytes, std::size_t length) {
+  while (length > output.buffer.size() - output.length) {
+    const std::size_t part = output.buffer.size() - output.length;
+    std::memcpy(output.buffer.data() + output.length, bytes, part);
+    output.length += part;
+    if (!flush_output(output)) return false;
+    bytes += part;
+    length -= part;
   }
-  std::memcpy(output.bytes + output.length, bytes, length);
+  std::memcpy(output.buffer.data() + output.length, bytes, length);
   output.length += length;
+  return true;
+}
+
+// Puts `length` bytes and "\r\n".
+bool put_line(AddressOutput& output, const char* bytes, std::size_t length) {
+  if (length + 2 > output.buffer.size() - output.length)
+    return put(output, bytes, length) && put(output, "\r\n", 2);
+  char* to = output.buffer.data() + output.length;
+  std::memcpy(to, bytes, length);
+  to[length] = '\r';
+  to[length + 1] = '\n';
+  output.length += length + 2;
   return true;
 }
 
@@ -67,79 +48,56 @@ bool has_at(const char* bytes, std::size_t length) {
   return length > 0 && std::memchr(bytes, '@', length) != nullptr;
 }
 
-// Copies `length` bytes of the report from `offset` on to `output`.
+// Puts `length` bytes of the report from `offset` on in `output`, read straight into its buffer.
 ExtractResult copy_from_report(int fd, std::uint64_t offset, std::uint64_t length,
-                               StagedOutput& output) {
-  char buffer[16384];
+                               AddressOutput& output) {
   while (length > 0) {
-    const std::size_t want = length < sizeof buffer ? static_cast<std::size_t>(length)
-                                                    : sizeof buffer;
-    const ssize_t n = pread_retrying(fd, buffer, want, static_cast<off_t>(offset));
+    if (output.length == output.buffer.size() && !flush_output(output))
+      return ExtractResult::write_error;
+    const std::size_t room = output.buffer.size() - output.length;
+    const std::size_t want = length < room ? static_cast<std::size_t>(length) : room;
+    const ssize_t n = pread_retrying(fd, output.buffer.data() + output.length, want,
+                                     static_cast<off_t>(offset));
     if (n <= 0) {
       if (n == 0) errno = EIO;  // the report became shorter than what was scanned
       return ExtractResult::read_error;
     }
-    if (!write_bytes(output, buffer, static_cast<std::size_t>(n))) return ExtractResult::write_error;
+    output.length += static_cast<std::size_t>(n);
     offset += static_cast<std::uint64_t>(n);
     length -= static_cast<std::uint64_t>(n);
   }
   return ExtractResult::done;
 }
 
-// Writes `length` bytes and "\r\n".
-bool write_line(StagedOutput& output, const char* bytes, std::size_t length) {
-  if (length + 2 <= sizeof output.bytes - output.length) {
-    char* to = output.bytes + output.length;
-    std::memcpy(to, bytes, length);
-    to[length] = '\r';
-    to[length + 1] = '\n';
-    output.length += length + 2;
-    return true;
-  }
-  return write_bytes(output, bytes, length) && write_bytes(output, "\r\n", 2);
-}
-
 // Writes the address [scan.address_start, end) of the stream, followed by "\r\n", when it holds
-// an "@". Its part before `base` (the offset of `chunk`) is in scan.carried, or in the file.
+// an "@". Its part before `base` (the offset of `chunk`) is read again from the report.
 ExtractResult write_address(const BounceScan& scan, const char* chunk, std::uint64_t base,
-                            std::uint64_t end, StagedOutput& output) {
+                            std::uint64_t end, AddressOutput& output) {
   if (scan.address_start >= base) {
     // The whole address is in this chunk, as all but one in thousands are.
     const char* address = chunk + (scan.address_start - base);
     const auto length = static_cast<std::size_t>(end - scan.address_start);
     if (!has_at(address, length)) return ExtractResult::done;
-    return write_line(output, address, length) ? ExtractResult::done : ExtractResult::write_error;
+    return put_line(output, address, length) ? ExtractResult::done : ExtractResult::write_error;
   }
   const std::uint64_t head_end = end < base ? end : base;
   const std::uint64_t head_length =
       scan.address_start < head_end ? head_end - scan.address_start : 0;
-  const std::uint64_t tail_start = scan.address_start > base ? scan.address_start : base;
-  const char* tail = chunk + (tail_start - base);
-  const std::size_t tail_length = end > tail_start ? static_cast<std::size_t>(end - tail_start) : 0;
-  // Carried bytes past the address can only be its closing ">" or ">:", never an "@": what was
-  // seen of them tells about the head alone.
-  const bool head_has_at =
-      scan.reread_fd >= 0 ? scan.carried_has_at
-                          : has_at(scan.carried.data(), static_cast<std::size_t>(head_length));
-  if (!head_has_at && !has_at(tail, tail_length)) return ExtractResult::done;
-  if (scan.reread_fd >= 0) {
-    const ExtractResult result = copy_from_report(scan.reread_fd, scan.address_start, head_length,
-                                                  output);
-    if (result != ExtractResult::done) return result;
-  } else if (!write_bytes(output, scan.carried.data(), static_cast<std::size_t>(head_length))) {
-    return ExtractResult::write_error;
-  }
-  if (!write_bytes(output, tail, tail_length) || !write_bytes(output, "\r\n", 2))
-    return ExtractResult::write_error;
-  return ExtractResult::done;
+  const std::size_t tail_length = end > base ? static_cast<std::size_t>(end - base) : 0;
+  // Bytes of earlier chunks past the address can only be its closing ">" or ">:", never an
+  // "@": what was seen of them tells about the head alone.
+  if (!scan.head_has_at && !has_at(chunk, tail_length)) return ExtractResult::done;
+  const ExtractResult result = copy_from_report(scan.report_fd, scan.address_start, head_length,
+                                                output);
+  if (result != ExtractResult::done) return result;
+  return put_line(output, chunk, tail_length) ? ExtractResult::done : ExtractResult::write_error;
 }
 
 void start_record(BounceScan& scan, std::uint64_t address_start) {
   ++scan.records_seen;
   scan.in_address = true;
   scan.address_start = address_start;
-  scan.carried_has_at = false;
-  scan.carried.clear();
+  scan.head_has_at = false;
 }
 
 // The byte `back` places before p[i], from the chunk `p` or the two bytes carried before it.
@@ -154,7 +112,7 @@ char byte_before(const BounceScan& scan, const char* p, std::size_t i, std::size
 inline __attribute__((always_inline)) ExtractResult at_newline(BounceScan& scan, const char* p,
                                                                std::size_t n, std::size_t i,
                                                                std::uint64_t base,
-                                                               StagedOutput& output) {
+                                                               AddressOutput& output) {
   const char previous = byte_before(scan, p, i, 1);
   if (scan.in_address && previous == ':' && byte_before(scan, p, i, 2) == '>' &&
       base + i >= scan.address_start + 2) {
@@ -163,7 +121,6 @@ inline __attribute__((always_inline)) ExtractResult at_newline(BounceScan& scan,
     const ExtractResult written = write_address(scan, p, base, base + i - 2, output);
     if (written != ExtractResult::done) return written;
     scan.in_address = false;
-    scan.carried.clear();
   } else if (previous == '\n') {
     if (i + 1 < n) {
       if (p[i + 1] == '<') start_record(scan, base + i + 2);
@@ -174,10 +131,10 @@ inline __attribute__((always_inline)) ExtractResult at_newline(BounceScan& scan,
   return ExtractResult::done;
 }
 
-// The plain path: the chunk's text is cut at its first NUL, then memchr finds each newline.
+// The plain row: the chunk's text is cut at its first NUL, then memchr finds each newline.
 // Lines of real reports are 40 to 80 bytes, so it jumps over most bytes.
 ExtractResult scan_newlines_bytes(BounceScan& scan, const char* p, std::size_t& n, std::size_t pos,
-                                  std::uint64_t base, StagedOutput& output) {
+                                  std::uint64_t base, AddressOutput& output) {
   while (pos < n) {
     const auto* newline = static_cast<const char*>(std::memchr(p + pos, '\n', n - pos));
     if (newline == nullptr) break;
@@ -189,64 +146,10 @@ ExtractResult scan_newlines_bytes(BounceScan& scan, const char* p, std::size_t& 
   return ExtractResult::done;
 }
 
-#ifdef QUEUEPEEK_VECTOR_PATHS
-
-// Sets bit j of masks[k], for k < count, when byte j of the 64 at p + 64 k is a NUL or a
-// newline that follows ">:" or another newline. p[-2] and p[-1] must be readable.
-typedef void EventMasks(const char* p, std::size_t count, std::uint64_t* masks);
-
-SSE2_CODE void event_masks_sse2(const char* p, std::size_t count, std::uint64_t* masks) {
-  const __m128i newline = _mm_set1_epi8('\n');
-  const __m128i colon = _mm_set1_epi8(':');
-  const __m128i angle = _mm_set1_epi8('>');
-  const __m128i zero = _mm_setzero_si128();
-  for (std::size_t k = 0; k < count; ++k, p += 64) {
-    std::uint64_t mask = 0;
-    for (int part = 0; part < 4; ++part) {
-      const char* q = p + 16 * part;
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-      const __m128i previous = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q - 1));
-      const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q - 2));
-      const __m128i after_mark = _mm_or_si128(
-          _mm_and_si128(_mm_cmpeq_epi8(previous, colon), _mm_cmpeq_epi8(second, angle)),
-          _mm_cmpeq_epi8(previous, newline));
-      const __m128i events = _mm_or_si128(
-          _mm_cmpeq_epi8(bytes, zero), _mm_and_si128(_mm_cmpeq_epi8(bytes, newline), after_mark));
-      mask |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(events))} << (16 * part);
-    }
-    masks[k] = mask;
-  }
-}
-
-AVX2_CODE void event_masks_avx2(const char* p, std::size_t count, std::uint64_t* masks) {
-  const __m256i newline = _mm256_set1_epi8('\n');
-  const __m256i colon = _mm256_set1_epi8(':');
-  const __m256i angle = _mm256_set1_epi8('>');
-  const __m256i zero = _mm256_setzero_si256();
-  for (std::size_t k = 0; k < count; ++k, p += 64) {
-    std::uint64_t mask = 0;
-    for (int part = 0; part < 2; ++part) {
-      const char* q = p + 32 * part;
-      const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
-      const __m256i previous = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q - 1));
-      const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q - 2));
-      const __m256i after_mark = _mm256_or_si256(
-          _mm256_and_si256(_mm256_cmpeq_epi8(previous, colon), _mm256_cmpeq_epi8(second, angle)),
-          _mm256_cmpeq_epi8(previous, newline));
-      const __m256i events =
-          _mm256_or_si256(_mm256_cmpeq_epi8(bytes, zero),
-                          _mm256_and_si256(_mm256_cmpeq_epi8(bytes, newline), after_mark));
-      mask |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(events))}
-              << (32 * part);
-    }
-    masks[k] = mask;
-  }
-}
-
-// One byte of the text, for the vector paths' ends: a NUL ends the text at p[i] (and the scan
+// One byte of the text, for the vector rows' ends: a NUL ends the text at p[i] (and the scan
 // returns done with `ended` set); a newline goes to at_newline().
 ExtractResult at_byte(BounceScan& scan, const char* p, std::size_t& n, std::size_t i,
-                      std::uint64_t base, StagedOutput& output, bool& ended) {
+                      std::uint64_t base, AddressOutput& output, bool& ended) {
   if (p[i] == '\0') {
     n = i;
     scan.text_ended = true;
@@ -257,13 +160,13 @@ ExtractResult at_byte(BounceScan& scan, const char* p, std::size_t& n, std::size
   return at_newline(scan, p, n, i, base, output);
 }
 
-// The vector paths: `event_masks` marks, 64 bytes at a time, the only bytes that can matter
+// The vector rows: `event_masks` marks, 64 bytes at a time, the only bytes that can matter
 // (a report has about two such per record, against five or more newlines), and the NUL that
 // ends the text, found in the same pass rather than by a memchr over the chunk first. Only the
 // marked bytes are then looked at, in order.
 ExtractResult scan_marked_bytes(BounceScan& scan, const char* p, std::size_t& n, std::size_t pos,
-                                std::uint64_t base, StagedOutput& output,
-                                EventMasks* event_masks) {
+                                std::uint64_t base, AddressOutput& output,
+                                decltype(ScanRow::event_masks) event_masks) {
   bool ended = false;
   std::size_t i = pos;
   // The first two bytes look back into the carried ones.
@@ -292,20 +195,17 @@ ExtractResult scan_marked_bytes(BounceScan& scan, const char* p, std::size_t& n,
   return ExtractResult::done;
 }
 
-#endif  // QUEUEPEEK_VECTOR_PATHS
+}  // namespace
 
-ExtractResult scan_chunk(BounceScan& scan, std::span<const char> chunk, StagedOutput& output) {
+ExtractResult scan_bounce_chunk(BounceScan& scan, std::span<const char> chunk,
+                                AddressOutput& output) {
   if (scan.text_ended || chunk.empty()) return ExtractResult::done;
   const char* p = chunk.data();
   std::size_t n = chunk.size();
-  // The plain path cuts the text at its NUL first; the vector paths find the NUL as they go,
-  // but a NUL at the very start must end the text before the pending separator is looked at.
-#ifdef QUEUEPEEK_VECTOR_PATHS
-  const bool finds_nul = scan.path != ScanPath::plain;
-#else
-  const bool finds_nul = false;
-#endif
-  const void* nul = finds_nul ? (p[0] == '\0' ? p : nullptr) : std::memchr(p, '\0', n);
+  // The plain row cuts the text at its NUL first; the vector rows find the NUL as they go, but
+  // a NUL at the very start must end the text before the pending separator is looked at.
+  const void* nul = scan.row->event_masks != nullptr ? (p[0] == '\0' ? p : nullptr)
+                                                     : std::memchr(p, '\0', n);
   if (nul != nullptr) {
     n = static_cast<std::size_t>(static_cast<const char*>(nul) - p);
     scan.text_ended = true;
@@ -320,33 +220,17 @@ ExtractResult scan_chunk(BounceScan& scan, std::span<const char> chunk, StagedOu
       pos = 1;
     }
   }
-  ExtractResult result;
-  switch (scan.path) {
-#ifdef QUEUEPEEK_VECTOR_PATHS
-    case ScanPath::avx2:
-      result = scan_marked_bytes(scan, p, n, pos, base, output, event_masks_avx2);
-      break;
-    case ScanPath::sse2:
-      result = scan_marked_bytes(scan, p, n, pos, base, output, event_masks_sse2);
-      break;
-#endif
-    default:
-      result = scan_newlines_bytes(scan, p, n, pos, base, output);
-      break;
-  }
+  const ExtractResult result =
+      scan.row->event_masks != nullptr
+          ? scan_marked_bytes(scan, p, n, pos, base, output, scan.row->event_masks)
+          : scan_newlines_bytes(scan, p, n, pos, base, output);
   if (result != ExtractResult::done) return result;
 
   if (scan.in_address && n > 0) {
     const std::size_t from =
         scan.address_start > base ? static_cast<std::size_t>(scan.address_start - base) : 0;
-    if (from < n) {
-      if (scan.reread_fd >= 0) {
-        if (!scan.carried_has_at && std::memchr(p + from, '@', n - from) != nullptr)
-          scan.carried_has_at = true;
-      } else if (!scan.carried.append(p + from, n - from)) {
-        return ExtractResult::out_of_memory;
-      }
-    }
+    if (from < n && !scan.head_has_at && std::memchr(p + from, '@', n - from) != nullptr)
+      scan.head_has_at = true;
   }
   if (n >= 2) {
     scan.previous[0] = p[n - 2];
@@ -359,25 +243,12 @@ ExtractResult scan_chunk(BounceScan& scan, std::span<const char> chunk, StagedOu
   return ExtractResult::done;
 }
 
-}  // namespace
 
-ExtractResult scan_bounce_chunk(BounceScan& scan, std::span<const char> chunk, std::FILE* output) {
-  StagedOutput staged;
-  staged.file = output;
-  const ExtractResult result = scan_chunk(scan, chunk, staged);
-  if (!flush(staged) && result == ExtractResult::done) return ExtractResult::write_error;
-  return result;
-}
-
-ExtractResult extract_bounced_addresses(int report, std::FILE* output, std::span<char> chunk,
-                                        ScanPath path) {
+ExtractResult extract_bounced_addresses(int report, AddressOutput& output, std::span<char> chunk,
+                                        const ScanRow* row) {
   BounceScan scan;
-  scan.path = path;
-  // A regular file read from its start can give back any earlier bytes: cut addresses need
-  // no memory of their own, however long the records before their ">:" lines are.
-  struct stat status;
-  if (fstat(report, &status) == 0 && S_ISREG(status.st_mode) && lseek(report, 0, SEEK_CUR) == 0)
-    scan.reread_fd = report;
+  scan.report_fd = report;
+  scan.row = row;
   while (!scan.text_ended) {
     const ssize_t n = read_retrying(report, chunk.data(), chunk.size());
     // A failed read ends the scan before its bytes are used: no answer from part of a report.

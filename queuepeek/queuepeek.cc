@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // queuepeek: command line, queue path resolution, opening, closing and exit status.
 #include <fcntl.h>
-#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "bounce_extract.h"
 #include "fd_io.h"
@@ -35,15 +33,17 @@ constexpr const char* k_bounce_directory = "/var/qmail/queue/bounce/";
 // scan, small enough to stay in the second-level cache while it runs.
 constexpr std::size_t k_tally_block_size = 128 * 1024;
 
-// Buffer of the -D output file. Its default of 4 KiB made the write calls take half the time
-// of a run over a 256 MiB report (13000 writes at 14 microseconds each); pages are touched
-// only as addresses fill them.
+// Buffer of the -D output file. 4 KiB made the write calls take half the time of a run over a
+// 256 MiB report (13000 writes at 14 microseconds each).
 constexpr std::size_t k_output_buffer_size = 128 * 1024;
 
 // Process-wide state.
 char queue_path[255];  // the resolved path, terminator included (at most 254 characters)
-// In .bss: pages are only touched by the bytes a read brings, so a tiny file costs one page.
-char tally_block[k_tally_block_size];
+// The blocks of the tallies, or the chunks of -D, and the addresses -D writes. In .bss: pages
+// are only touched by the bytes a read brings or an address fills, so a tiny file costs one
+// page.
+char read_buffer[k_bounce_chunk_size];
+char output_buffer[k_output_buffer_size];
 // Standard output's buffer: the default one costs an fstat, an ioctl and a malloc at start-up,
 // for answers of a few bytes.
 char stdout_buffer[256];
@@ -72,13 +72,6 @@ char stdout_buffer[256];
   std::memcpy(queue_path + directory_length, part, part_length + 1);
   return true;
 }
-
-/// Closes a stream whose result nobody can check any more (early returns); the success paths
-/// call std::fclose(f.release()) and check it.
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 /// Opens queue_path for reading and writing: the file must exist and be writable by the
 /// caller, although nothing is written to it. Prints "open file error:" and the path on
@@ -112,9 +105,10 @@ int run_tally(Mode mode) {
   if (!file) return finish(k_exit_failure);
   DoneTally done_tally;
   BouncedTally bounced_tally;
+  const std::span<char> block(read_buffer, k_tally_block_size);
   const int counted = mode == Mode::done_tally
-                          ? tally_done_file(file.get(), tally_block, done_tally)
-                          : tally_bounced_file(file.get(), tally_block, bounced_tally);
+                          ? tally_done_file(file.get(), block, done_tally)
+                          : tally_bounced_file(file.get(), block, bounced_tally);
   // A read error leaves counts of part of the file: they are never printed.
   if (counted != 0) return read_failure(queue_path);
   if (file.close() != 0) return read_failure(queue_path);
@@ -138,30 +132,25 @@ bool same_regular_file(const char* path, int fd) {
 /// Creates or empties OUTPUT for writing. Write-only, and a FIFO without a reader is refused
 /// (ENXIO) rather than waited for: opened for reading too, this process would be the FIFO's
 /// reader, and the list would be lost or the writes would block for ever.
-std::FILE* open_output(const char* path) {
-  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY, 0666);
-  if (fd < 0) return nullptr;
-  const int flags = fcntl(fd, F_GETFL);
-  std::FILE* file = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0
-                        ? fdopen(fd, "wb")
-                        : nullptr;
-  if (file == nullptr) close(fd);
-  return file;
+UniqueFd open_output(const char* path) {
+  UniqueFd output(open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY, 0666));
+  const int flags = output ? fcntl(output.get(), F_GETFL) : -1;
+  if (flags < 0 || fcntl(output.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return UniqueFd();
+  return output;
 }
 
-/// Empties OUTPUT after a failure and closes it: part of the addresses must not pass for all
-/// of them. What is still buffered is dropped, not written.
-void discard_output(UniqueFile& output) {
-  __fpurge(output.get());
+/// Empties OUTPUT, if it is open, and closes it: after a failure, part of the addresses must
+/// not pass for all of them.
+void discard_output(UniqueFd& output) {
   // Best effort: the failure being reported is the one that counts. An if rather than a cast
   // to void, which does not silence warn_unused_result under _FORTIFY_SOURCE.
-  if (ftruncate(fileno(output.get()), 0) != 0) {
+  if (output && ftruncate(output.get(), 0) != 0) {
   }
-  output.reset();
+  output = UniqueFd();
 }
 
-int write_failure(UniqueFile& output, const char* output_path) {
-  if (output) discard_output(output);
+int write_failure(UniqueFd& output, const char* output_path) {
+  discard_output(output);
   std::printf("write file error:%s", output_path);
   return finish(k_exit_failure);
 }
@@ -171,31 +160,18 @@ int run_extraction(const char* output_path) {
   UniqueFd report = open_queue_file();
   if (!report) return finish(k_exit_failure);
   // The report belongs to qmail: OUTPUT naming it would truncate it before it is read.
-  // Declared before the stream that uses it, so that it outlives the stream's close.
-  MallocBuffer output_buffer(static_cast<char*>(std::malloc(k_output_buffer_size)));
-  UniqueFile output(same_regular_file(output_path, report.get()) ? nullptr
-                                                                 : open_output(output_path));
+  UniqueFd output =
+      same_regular_file(output_path, report.get()) ? UniqueFd() : open_output(output_path);
   if (!output) {
     report = UniqueFd();
     std::printf("open file error:%s", output_path);
     return finish(k_exit_failure);
   }
-  // Without the buffer the stream's own (4 KiB) does: slower, but the same bytes.
-  if (output_buffer)
-    static_cast<void>(
-        std::setvbuf(output.get(), output_buffer.get(), _IOFBF, k_output_buffer_size));
-  // From malloc and never cleared: its pages are mapped on first use, so a small report
-  // touches only the pages its bytes fill (each fresh page costs about 10 microseconds).
-  MallocBuffer chunk(static_cast<char*>(std::malloc(k_bounce_chunk_size)));
-  const ExtractResult result = chunk ? extract_bounced_addresses(report.get(), output.get(),
-                                                                 {chunk.get(), k_bounce_chunk_size})
-                                     : ExtractResult::out_of_memory;
-  switch (result) {
+  AddressOutput addresses{output.get(), output_buffer};
+  switch (extract_bounced_addresses(report.get(), addresses, read_buffer)) {
     case ExtractResult::done:
       break;
-    // Without memory the report cannot be read: it counts as a read failure.
     case ExtractResult::read_error:
-    case ExtractResult::out_of_memory:
       discard_output(output);
       return read_failure(queue_path);
     case ExtractResult::write_error:
@@ -205,15 +181,12 @@ int run_extraction(const char* output_path) {
     discard_output(output);
     return read_failure(queue_path);
   }
-  if (std::fflush(output.get()) != 0) return write_failure(output, output_path);
+  if (!flush_output(addresses)) return write_failure(output, output_path);
   // Closing can still fail (NFS and disk quotas report late write-backs there), and then the
-  // stream is gone: a second descriptor lets OUTPUT be emptied after that failure too.
-  const int kept = dup(fileno(output.get()));
-  const bool closed = std::fclose(output.release()) == 0;
-  if (!closed && kept >= 0 && ftruncate(kept, 0) != 0) {
-    // Nothing more to do: the failed close is reported below either way.
-  }
-  if ((kept >= 0 && close(kept) != 0) || !closed) return write_failure(output, output_path);
+  // descriptor is gone: a second one lets OUTPUT be emptied after that failure too.
+  UniqueFd kept(dup(output.get()));
+  if (output.close() != 0) return write_failure(kept, output_path);
+  if (kept.close() != 0) return write_failure(kept, output_path);
   return finish(k_exit_success);
 }
 

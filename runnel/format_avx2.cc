@@ -3,7 +3,7 @@
 // a time, and the SSSE3 expansion for -v.
 #include "format_paths.h"
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) && QUILLWORKS_VECTOR_PATHS
 #include "format_x86.h"
 
 #define FORMAT_TARGET __attribute__((target("avx2,popcnt,bmi")))

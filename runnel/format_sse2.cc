@@ -2,7 +2,7 @@
 // The formatted copy with SSE2, which every x86-64 processor has: 16 bytes examined at a time.
 #include "format_paths.h"
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) && QUILLWORKS_VECTOR_PATHS
 #include "format_x86.h"
 
 #define FORMAT_TARGET

@@ -182,15 +182,15 @@ TEST_F(QueuepeekFaults, FailuresGiveTheirMessageAndStatus) {
       {"-D, OUTPUT cannot be created", extract, on_path(m_output).failing("open", "ENOSPC"),
        "open file error:" + m_output, Output::absent},
       // Writing OUTPUT.
-      {"-D, ENOSPC on the first address", extract, on_path(m_output).failing("fwrite", "ENOSPC"),
+      {"-D, ENOSPC on the first write", extract, on_path(m_output).failing("write", "ENOSPC"),
        output_write, Output::empty},
-      // Addresses go to the stream 8 KiB at a time: after 20 calls, some 160 KiB, OUTPUT's
-      // 128 KiB buffer has gone to the file already.
-      {"-D, ENOSPC after buffers went out", extract,
-       on_path(m_output).failing("fwrite", "ENOSPC", 20), output_write, Output::empty},
-      {"-D, ENOSPC on the last flush", extract, on_path(m_output).failing("fflush", "ENOSPC"),
+      // Addresses go out 128 KiB at a time, three writes for this report: the first went to
+      // the file already when the second fails.
+      {"-D, ENOSPC after a buffer went out", extract,
+       on_path(m_output).failing("write", "ENOSPC", 2), output_write, Output::empty},
+      {"-D, the last write transfers nothing", extract, on_path(m_output).failing("write", "0", 3),
        output_write, Output::empty},
-      {"-D, ENOSPC on closing OUTPUT", extract, on_path(m_output).failing("fclose", "ENOSPC"),
+      {"-D, ENOSPC on closing OUTPUT", extract, on_path(m_output).failing("close", "ENOSPC"),
        output_write, Output::empty},
       // The answer is lost: only the status can tell.
       {"-S, the answer cannot be flushed", tally_list, on_fd(1).failing("fflush", "ENOSPC"), "",

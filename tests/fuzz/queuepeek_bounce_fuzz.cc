@@ -1,69 +1,56 @@
 // SPDX-License-Identifier: MIT
-// Fuzz target for the bounce address extraction. The input picks two chunk sizes; the rest is a
-// bounce report. The addresses written must not depend on the chunk size, nor on whether the
-// report can be read again (a regular file) or only once (a descriptor that is no file, read in
-// short slices), nor on the path, and must equal those of the plain whole-text reference.
+// Fuzz target for the bounce address extraction. The input picks two chunk sizes and the size
+// of the output buffer; the rest is a bounce report. The addresses written must not depend on
+// the chunk size, the output buffer or the row, and must equal those of the plain whole-text
+// reference.
 #include <sys/mman.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "bounce_extract.h"
+#include "fd_io.h"
 #include "queue_rules.h"
 
 namespace {
 
-// A descriptor that exists only in this target: reads of it are served from g_stream in slices
-// of at most g_stream_limit bytes. It is no file, so cut addresses must be kept in memory.
-constexpr int k_stream_fd = 9001;
-std::string_view g_stream;
-std::size_t g_stream_position = 0;
-std::size_t g_stream_limit = 1;
-
-// Runs the extraction over the descriptor `report` and returns what it wrote.
-std::string engine_extract(int report, std::size_t chunk_size, ScanPath path) {
-  char* text = nullptr;
-  std::size_t length = 0;
-  std::FILE* output = open_memstream(&text, &length);
-  if (output == nullptr) std::abort();
-  std::vector<char> chunk(chunk_size);
-  ExtractResult result = extract_bounced_addresses(report, output, chunk, path);
-  if (result != ExtractResult::done || std::fclose(output) != 0) std::abort();
-  std::string written(text, length);
-  std::free(text);
-  return written;
-}
-
-// A report in a memory file: a regular file, so cut addresses are read again.
-int open_as_file(std::string_view bytes) {
-  int fd = memfd_create("report", 0);
+// A memory file holding `bytes`, at offset 0.
+int memory_file(std::string_view bytes) {
+  const int fd = memfd_create("fuzz", 0);
   if (fd < 0) std::abort();
-  if (!bytes.empty() && write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+  if (write_fully(fd, bytes.data(), bytes.size()) < 0 || lseek(fd, 0, SEEK_SET) != 0)
     std::abort();
-  if (lseek(fd, 0, SEEK_SET) != 0) std::abort();
   return fd;
 }
 
-std::size_t chunk_size_of(std::uint8_t byte) { return 1 + byte % 64 + (byte >= 224 ? 8192 : 0); }
+// Runs the extraction over `report` and returns what it wrote.
+std::string engine_extract(std::string_view report, std::size_t chunk_size,
+                           std::size_t output_size, const ScanRow* row) {
+  const int in = memory_file(report);
+  const int out = memory_file("");
+  std::vector<char> chunk(chunk_size);
+  std::vector<char> buffer(output_size);
+  AddressOutput output{out, buffer};
+  if (extract_bounced_addresses(in, output, chunk, row) != ExtractResult::done ||
+      !flush_output(output))
+    std::abort();
+  std::string written(static_cast<std::size_t>(lseek(out, 0, SEEK_CUR)), '\0');
+  if (pread(out, written.data(), written.size(), 0) != static_cast<ssize_t>(written.size()))
+    std::abort();
+  close(in);
+  close(out);
+  return written;
+}
+
+std::size_t size_of(std::uint8_t byte) { return 1 + byte % 64 + (byte >= 224 ? 8192 : 0); }
 
 }  // namespace
-
-extern "C" ssize_t read(int fd, void* buffer, size_t size) {
-  if (fd != k_stream_fd) return syscall(SYS_read, fd, buffer, size);
-  std::size_t count = std::min({size, g_stream.size() - g_stream_position, g_stream_limit});
-  std::memcpy(buffer, g_stream.data() + g_stream_position, count);
-  g_stream_position += count;
-  return static_cast<ssize_t>(count);
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::uint8_t header[3] = {};
@@ -71,25 +58,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view report(reinterpret_cast<const char*>(data), size);
   const std::string expected = test_support::reference_extract(report);
 
-  for (ScanPath path : k_scan_paths) {
-    if (!scan_path_available(path)) continue;
-    const int file = open_as_file(report);
-    std::string from_file = engine_extract(file, chunk_size_of(header[0]), path);
-    close(file);
-    if (from_file != expected) {
-      std::fprintf(stderr, "a regular-file report gave other addresses on the %s path\n",
-                   scan_path_name(path));
-      std::abort();
-    }
-
-    g_stream = report;
-    g_stream_position = 0;
-    g_stream_limit = header[2] >= 224 ? 8192 : 1 + header[2] % 32u;
-    std::string from_stream = engine_extract(k_stream_fd, chunk_size_of(header[1]), path);
-    if (from_stream != expected) {
-      std::fprintf(stderr, "a report read once gave other addresses on the %s path\n",
-                   scan_path_name(path));
-      std::abort();
+  for (const ScanRow* row : scan_rows()) {
+    if (!runs(*row)) continue;
+    for (std::uint8_t chunk : {header[0], header[1]}) {
+      if (engine_extract(report, size_of(chunk), size_of(header[2]), row) != expected) {
+        std::fprintf(stderr, "chunks of %zu bytes gave other addresses on the %s row\n",
+                     size_of(chunk), row->name);
+        std::abort();
+      }
     }
   }
   return 0;

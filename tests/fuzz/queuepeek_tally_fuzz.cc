@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target for the two recipient tallies. The input picks how the file is cut into blocks;
 // the rest is the file. Both tallies must give the counts of the plain byte-by-byte reference,
-// whatever the blocks, on every path this processor can run.
+// whatever the blocks, on every row this processor runs.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -19,12 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const test_support::DoneCounts expected = test_support::reference_done(text);
   const std::uint64_t expected_bounced = test_support::reference_bounced(text);
-  for (ScanPath path : k_scan_paths) {
-    if (!scan_path_available(path)) continue;
+  for (const ScanRow* row : scan_rows()) {
+    if (!runs(*row)) continue;
     DoneTally done;
     BouncedTally bounced;
-    done.path = path;
-    bounced.path = path;
+    done.row = row;
+    bounced.row = row;
     std::uint64_t cuts = state;
     for (std::size_t position = 0; position < text.size();) {
       cuts = cuts * 6364136223846793005ULL + 1442695040888963407ULL;
@@ -38,11 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (done.done != expected.done || done.last_done != expected.last_done ||
         done.records != expected.records) {
-      std::fprintf(stderr, "-S counts differ on the %s path\n", scan_path_name(path));
+      std::fprintf(stderr, "-S counts differ on the %s row\n", row->name);
       std::abort();
     }
     if (bounced.count != expected_bounced) {
-      std::fprintf(stderr, "-B count differs on the %s path\n", scan_path_name(path));
+      std::fprintf(stderr, "-B count differs on the %s row\n", row->name);
       std::abort();
     }
   }

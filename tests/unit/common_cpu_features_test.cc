@@ -7,6 +7,8 @@
 
 namespace {
 
+TEST(CpuFeatures, EveryProcessorOffersNoExtension) { EXPECT_TRUE(cpu_offers({})); }
+
 #if defined(__x86_64__) || defined(__i386__)
 TEST(CpuFeatures, AgreeWithTheCompilersRunTimeCheck) {
   __builtin_cpu_init();
@@ -25,12 +27,15 @@ TEST(CpuFeatures, AgreeWithTheCompilersRunTimeCheck) {
       {"avx512vbmi2", features.avx512vbmi2, __builtin_cpu_supports("avx512vbmi2") != 0},
   };
   for (const auto& row : rows) EXPECT_EQ(row.ours, row.compilers) << row.name;
+  EXPECT_EQ(cpu_offers({.sse2 = true, .avx2 = true}), features.sse2 && features.avx2);
+  EXPECT_TRUE(cpu_offers(features));
 }
 #else
 TEST(CpuFeatures, NoneOutsideX86) {
   const CpuFeatures& features = cpu_features();
   EXPECT_FALSE(features.sse2 || features.ssse3 || features.popcnt || features.bmi1 ||
                features.avx2 || features.avx512bw || features.avx512vbmi2);
+  EXPECT_FALSE(cpu_offers({.sse2 = true}));
 }
 #endif
 

@@ -1,15 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Bounce address extraction: documented reports, records cut by chunk boundaries anywhere,
-// NUL bytes, the empty-reason record, and failures of the streams.
+// NUL bytes, the empty-reason record, and failures of the descriptors.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
 #include <random>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,47 +22,50 @@ using namespace std::string_view_literals;
 using test_support::memory_file;
 using test_support::reference_extract;
 
-// Closes a stream at the end of a test.
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
+// Addresses put in a memory file through a small buffer, so that it fills and goes out often.
+struct MemoryOutput {
+  UniqueFd file = memory_file("");
+  std::vector<char> buffer = std::vector<char>(100);
+  AddressOutput output{file.get(), buffer};
+
+  std::string written() {
+    EXPECT_TRUE(flush_output(output));
+    return test_support::contents(file.get());
+  }
 };
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
-std::string read_back(std::FILE* f) {
-  std::string bytes;
-  std::rewind(f);
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
-  return bytes;
-}
-
-UniqueFile temporary_file(std::string_view bytes) {
-  UniqueFile f(std::tmpfile());
-  if (!f) throw std::runtime_error("tmpfile failed");
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
-    throw std::runtime_error("tmpfile write failed");
-  std::rewind(f.get());
-  return f;
-}
 
 // Runs the extraction over `report` in chunks of `chunk_size`; returns what it wrote.
 std::string extract(std::string_view report, std::size_t chunk_size,
-                    ScanPath path = best_scan_path()) {
+                    const ScanRow* row = best_scan_row()) {
   UniqueFd in = memory_file(report);
-  UniqueFile out = temporary_file("");
+  MemoryOutput out;
   std::vector<char> chunk(chunk_size);
-  const ExtractResult result = extract_bounced_addresses(in.get(), out.get(), chunk, path);
-  EXPECT_EQ(result, ExtractResult::done);
-  return read_back(out.get());
+  EXPECT_EQ(extract_bounced_addresses(in.get(), out.output, chunk, row), ExtractResult::done);
+  return out.written();
+}
+
+// Scans `report` as chunks of `size` bytes, given one by one; returns what it wrote.
+std::string scan_in_chunks(std::string_view report, std::size_t size,
+                           const ScanRow* row = best_scan_row()) {
+  UniqueFd in = memory_file(report);
+  MemoryOutput out;
+  BounceScan scan;
+  scan.report_fd = in.get();
+  scan.row = row;
+  for (std::size_t at = 0; at < report.size(); at += size)
+    EXPECT_EQ(scan_bounce_chunk(scan, report.substr(at, size), out.output), ExtractResult::done);
+  return out.written();
 }
 
 // Scans `report` as two chunks cut at `cut`.
 std::string extract_cut(std::string_view report, std::size_t cut) {
-  UniqueFile out = temporary_file("");
+  UniqueFd in = memory_file(report);
+  MemoryOutput out;
   BounceScan scan;
-  EXPECT_EQ(scan_bounce_chunk(scan, report.substr(0, cut), out.get()), ExtractResult::done);
-  EXPECT_EQ(scan_bounce_chunk(scan, report.substr(cut), out.get()), ExtractResult::done);
-  return read_back(out.get());
+  scan.report_fd = in.get();
+  EXPECT_EQ(scan_bounce_chunk(scan, report.substr(0, cut), out.output), ExtractResult::done);
+  EXPECT_EQ(scan_bounce_chunk(scan, report.substr(cut), out.output), ExtractResult::done);
+  return out.written();
 }
 
 struct Case {
@@ -215,79 +214,80 @@ TEST(BounceExtract, NothingAfterTheFirstNulEvenInLaterChunks) {
   }
 }
 
-TEST(BounceExtract, CarriesOnlyTheAddressPartOfACutRecord) {
-  UniqueFile out = temporary_file("");
+TEST(BounceExtract, KeepsOnlyWhetherTheCutPartOfAnAddressHoldsAnAt) {
+  const std::string report = "<a@x>:\nlong reason\n\n<bob@y>:\n";
+  UniqueFd in = memory_file(report);
+  MemoryOutput out;
   BounceScan scan;
-  ASSERT_EQ(scan_bounce_chunk(scan, "<a@x>:\nlong reason"sv, out.get()), ExtractResult::done);
-  EXPECT_EQ(scan.carried.size(), 0u) << "the address was written, nothing to keep";
-  ASSERT_EQ(scan_bounce_chunk(scan, "\n\n<bo"sv, out.get()), ExtractResult::done);
-  EXPECT_EQ(std::string(scan.carried.data(), scan.carried.size()), "bo");
-  ASSERT_EQ(scan_bounce_chunk(scan, "b@y>"sv, out.get()), ExtractResult::done);
-  EXPECT_EQ(std::string(scan.carried.data(), scan.carried.size()), "bob@y>");
-  ASSERT_EQ(scan_bounce_chunk(scan, ":\n"sv, out.get()), ExtractResult::done);
-  EXPECT_EQ(scan.carried.size(), 0u);
+  scan.report_fd = in.get();
+  ASSERT_EQ(scan_bounce_chunk(scan, "<a@x>:\nlong reason"sv, out.output), ExtractResult::done);
+  EXPECT_FALSE(scan.in_address) << "the address was written, nothing to keep";
+  ASSERT_EQ(scan_bounce_chunk(scan, "\n\n<bo"sv, out.output), ExtractResult::done);
+  EXPECT_FALSE(scan.head_has_at);
+  ASSERT_EQ(scan_bounce_chunk(scan, "b@y>"sv, out.output), ExtractResult::done);
+  EXPECT_TRUE(scan.head_has_at);
+  ASSERT_EQ(scan_bounce_chunk(scan, ":\n"sv, out.output), ExtractResult::done);
+  EXPECT_FALSE(scan.in_address);
   EXPECT_EQ(scan.records_seen, 1u);
-  EXPECT_EQ(read_back(out.get()), "a@x\r\nbob@y\r\n");
+  EXPECT_EQ(out.written(), "a@x\r\nbob@y\r\n");
 }
 
-// With the report's file at hand nothing of a cut record is kept in memory, however long the
-// text before its ">:" line: the address is read again from the file.
+// Nothing of a cut record is kept in memory, however long the text before its ">:" line: the
+// address is read again from the file, and through an output buffer shorter than it.
 TEST(BounceExtract, RereadsCutAddressesFromTheFile) {
   const std::string report = "<a@x>:\nr\n\n<" + std::string(5000, 'z') + "@x>:\nr\n\n<" +
                              std::string(3000, 'q') + ">:\nno at sign\n\n<b@y>:\nr\n\n";
-  UniqueFd in = memory_file(report);
-  UniqueFile out = temporary_file("");
-  BounceScan scan;
-  scan.reread_fd = in.get();
-  const std::string_view whole = report;
-  for (std::size_t pos = 0; pos < whole.size(); pos += 100) {
-    ASSERT_EQ(scan_bounce_chunk(scan, whole.substr(pos, 100), out.get()), ExtractResult::done);
-    EXPECT_EQ(scan.carried.size(), 0u);
-  }
-  EXPECT_EQ(read_back(out.get()), reference_extract(report));
-  EXPECT_EQ(read_back(out.get()), "a@x\r\n" + std::string(5000, 'z') + "@x\r\nb@y\r\n");
+  const std::string written = scan_in_chunks(report, 100);
+  EXPECT_EQ(written, reference_extract(report));
+  EXPECT_EQ(written, "a@x\r\n" + std::string(5000, 'z') + "@x\r\nb@y\r\n");
 }
 
 TEST(BounceExtract, ReportsAReadError) {
   UniqueFd directory(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   ASSERT_TRUE(directory);
-  UniqueFile out = temporary_file("");
+  MemoryOutput out;
   std::vector<char> chunk(64);
   errno = 0;
-  EXPECT_EQ(extract_bounced_addresses(directory.get(), out.get(), chunk),
+  EXPECT_EQ(extract_bounced_addresses(directory.get(), out.output, chunk),
             ExtractResult::read_error);
   EXPECT_EQ(errno, EISDIR);
 }
 
 TEST(BounceExtract, ReportsAWriteError) {
-  UniqueFd in = memory_file("<a@x>:\nr\n\n");
-  UniqueFile out(std::fopen("/dev/full", "w"));
-  ASSERT_TRUE(out);
-  // Unbuffered, so that the first address meets the full device inside the scan.
-  ASSERT_EQ(std::setvbuf(out.get(), nullptr, _IONBF, 0), 0);
+  UniqueFd in = memory_file("<a@x>:\nr\n\n<b@y>:\nr\n\n");
+  UniqueFd full(open("/dev/full", O_WRONLY | O_CLOEXEC));
+  ASSERT_TRUE(full);
+  // A buffer shorter than the addresses, so that they meet the full device inside the scan.
+  char buffer[4];
+  AddressOutput output{full.get(), buffer};
   std::vector<char> chunk(16);
-  EXPECT_EQ(extract_bounced_addresses(in.get(), out.get(), chunk), ExtractResult::write_error);
+  EXPECT_EQ(extract_bounced_addresses(in.get(), output, chunk), ExtractResult::write_error);
+  output.length = 1;
+  errno = 0;
+  EXPECT_FALSE(flush_output(output));
+  EXPECT_EQ(errno, ENOSPC);
 }
 
 TEST(BounceExtract, ReportWithoutAddressesWritesNothingEvenToAFullDevice) {
   UniqueFd in = memory_file("<local>:\nr\n\n");
-  UniqueFile out(std::fopen("/dev/full", "w"));
-  ASSERT_TRUE(out);
-  ASSERT_EQ(std::setvbuf(out.get(), nullptr, _IONBF, 0), 0);
+  UniqueFd full(open("/dev/full", O_WRONLY | O_CLOEXEC));
+  ASSERT_TRUE(full);
+  char buffer[4];
+  AddressOutput output{full.get(), buffer};
   std::vector<char> chunk(16);
-  EXPECT_EQ(extract_bounced_addresses(in.get(), out.get(), chunk), ExtractResult::done);
+  EXPECT_EQ(extract_bounced_addresses(in.get(), output, chunk), ExtractResult::done);
+  EXPECT_TRUE(flush_output(output));
 }
 
-// Every path, called directly, against the whole-text rules: the reports above, a long one (many
+// Every row, called directly, against the whole-text rules: the reports above, a long one (many
 // vectors and mask batches per chunk) with and without a NUL deep inside, and random ones, in
 // chunks of many sizes, so that boundaries fall inside ">:" newline, newline newline "<" and
-// before a NUL; read from a file (cut addresses read again) and as a stream (kept in memory).
-class BouncePaths : public testing::TestWithParam<ScanPath> {};
+// before a NUL; read by the extraction's loop and given chunk by chunk.
+class BounceRows : public testing::TestWithParam<const ScanRow*> {};
 
-TEST_P(BouncePaths, WriteTheWholeTextsAddressesInChunksOfAnySize) {
-  const ScanPath path = GetParam();
-  if (!scan_path_available(path))
-    GTEST_SKIP() << "the " << scan_path_name(path) << " path: this processor lacks it";
+TEST_P(BounceRows, WriteTheWholeTextsAddressesInChunksOfAnySize) {
+  const ScanRow* row = GetParam();
+  if (!runs(*row)) GTEST_SKIP() << "the " << row->name << " row: this processor lacks it";
   std::vector<std::string> reports;
   for (const Case& c : documented_cases()) reports.push_back(c.report);
   std::string long_report;
@@ -312,21 +312,15 @@ TEST_P(BouncePaths, WriteTheWholeTextsAddressesInChunksOfAnySize) {
     for (std::size_t size : sizes) {
       SCOPED_TRACE(testing::PrintToString(report.substr(0, 30)) + ", chunk size " +
                    std::to_string(size));
-      ASSERT_EQ(extract(report, size, path), expected);
-      UniqueFile out = temporary_file("");
-      BounceScan scan;
-      scan.path = path;
-      for (std::size_t at = 0; at < report.size(); at += size)
-        ASSERT_EQ(scan_bounce_chunk(scan, std::string_view(report).substr(at, size), out.get()),
-                  ExtractResult::done);
-      ASSERT_EQ(read_back(out.get()), expected);
+      ASSERT_EQ(extract(report, size, row), expected);
+      ASSERT_EQ(scan_in_chunks(report, size, row), expected);
     }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(, BouncePaths, testing::ValuesIn(k_scan_paths),
-                         [](const testing::TestParamInfo<ScanPath>& path_info) {
-                           return std::string(scan_path_name(path_info.param));
+INSTANTIATE_TEST_SUITE_P(, BounceRows, testing::ValuesIn(scan_rows()),
+                         [](const testing::TestParamInfo<const ScanRow*>& row) {
+                           return std::string(row.param->name);
                          });
 
 }  // namespace

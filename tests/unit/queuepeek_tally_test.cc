@@ -29,18 +29,18 @@ using test_support::reference_bounced;
 using test_support::reference_done;
 
 DoneCounts done_in_blocks(const std::string& bytes, std::size_t block,
-                          ScanPath path = best_scan_path()) {
+                          const ScanRow* row = best_scan_row()) {
   DoneTally tally;
-  tally.path = path;
+  tally.row = row;
   for (std::size_t at = 0; at < bytes.size(); at += block)
     tally_done_recipients(tally, {bytes.data() + at, std::min(block, bytes.size() - at)});
   return {tally.done, tally.last_done, tally.records};
 }
 
 std::uint64_t bounced_in_blocks(const std::string& bytes, std::size_t block,
-                                ScanPath path = best_scan_path()) {
+                                const ScanRow* row = best_scan_row()) {
   BouncedTally tally;
-  tally.path = path;
+  tally.row = row;
   for (std::size_t at = 0; at < bytes.size(); at += block)
     tally_bounced_recipients(tally, {bytes.data() + at, std::min(block, bytes.size() - at)});
   return tally.count;
@@ -166,14 +166,30 @@ TEST(BouncedTally, CountPasses32Bits) {
   EXPECT_EQ(tally.count, 0x100000001u);
 }
 
-// Every path, called directly, against the plain rules, on lists and reports cut into blocks of
-// many sizes: boundaries inside ">:" newline and after a NUL, and sums folded at 255 vectors.
-class TallyPaths : public testing::TestWithParam<ScanPath> {};
+// The dispatcher takes the best row that the compiler's own run-time check allows, and the
+// table ends with the plain row, which runs everywhere.
+TEST(ScanRows, TheDispatcherTakesTheBestRowTheProcessorRuns) {
+  std::string best = "plain";
+#if defined(SIMD_X86)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2"))
+    best = "AVX2";
+  else if (__builtin_cpu_supports("sse2"))
+    best = "SSE2";
+#endif
+  EXPECT_EQ(best_scan_row()->name, best);
+  ASSERT_FALSE(scan_rows().empty());
+  EXPECT_EQ(scan_rows().back()->name, std::string("plain"));
+  EXPECT_TRUE(runs(*scan_rows().back()));
+}
 
-TEST_P(TallyPaths, GiveThePlainCountsInBlocksOfAnySize) {
-  const ScanPath path = GetParam();
-  if (!scan_path_available(path))
-    GTEST_SKIP() << "the " << scan_path_name(path) << " path: this processor lacks it";
+// Every row, called directly, against the plain rules, on lists and reports cut into blocks of
+// many sizes: boundaries inside ">:" newline and after a NUL, and sums folded at 255 vectors.
+class TallyRows : public testing::TestWithParam<const ScanRow*> {};
+
+TEST_P(TallyRows, GiveThePlainCountsInBlocksOfAnySize) {
+  const ScanRow* row = GetParam();
+  if (!runs(*row)) GTEST_SKIP() << "the " << row->name << " row: this processor lacks it";
   std::vector<std::string> inputs = {"Ta@x\0Db@y\0Tc@z\0Dd@w\0"s, "<a@x>:\nr\n\n<b@y>:\n\n"s,
                                      "Da\0" + std::string(9000, '\0') + std::string(9000, 'T')};
   for (unsigned seed = 1; seed <= 6; ++seed) {
@@ -189,15 +205,15 @@ TEST_P(TallyPaths, GiveThePlainCountsInBlocksOfAnySize) {
     for (std::size_t block : blocks) {
       if (block > input.size() + 1 && block != 30000) continue;
       SCOPED_TRACE(testing::PrintToString(input.substr(0, 20)) + " block " + std::to_string(block));
-      ASSERT_EQ(done_in_blocks(input, block, path), done);
-      ASSERT_EQ(bounced_in_blocks(input, block, path), bounced);
+      ASSERT_EQ(done_in_blocks(input, block, row), done);
+      ASSERT_EQ(bounced_in_blocks(input, block, row), bounced);
     }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(, TallyPaths, testing::ValuesIn(k_scan_paths),
-                         [](const testing::TestParamInfo<ScanPath>& path_info) {
-                           return std::string(scan_path_name(path_info.param));
+INSTANTIATE_TEST_SUITE_P(, TallyRows, testing::ValuesIn(scan_rows()),
+                         [](const testing::TestParamInfo<const ScanRow*>& row) {
+                           return std::string(row.param->name);
                          });
 
 // The read loops: every byte of the file counted, whatever the block; a failed read reported.
