@@ -1,6 +1,15 @@
 # SPDX-License-Identifier: MIT
 # Interface targets that every target of the project links: build settings and warnings.
 
+# Compiled code names its sources relative to the top of the tree (debug information, __FILE__),
+# so the bytes of a build do not depend on where the tree lies. dpkg-buildflags gives the same
+# mapping, but leaves it out for a path with a space; here each option is one argument.
+add_compile_options("-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.")
+cmake_path(IS_PREFIX PROJECT_SOURCE_DIR "${PROJECT_BINARY_DIR}" NORMALIZE binary_dir_in_source)
+if(NOT binary_dir_in_source)
+  add_compile_options("-ffile-prefix-map=${PROJECT_BINARY_DIR}=build")
+endif()
+
 add_library(project_settings INTERFACE)
 # Large-file interfaces everywhere, so off_t, ino_t and struct stat are 64-bit on i386 too.
 target_compile_definitions(project_settings INTERFACE

@@ -4,7 +4,8 @@
 // Loaded into a program with LD_PRELOAD, it wraps the calls the programs import for their data
 // and answers (check with `nm -D --undefined-only`): read, pread, pread64, write, splice,
 // copy_file_range, close, open, open64, fwrite, fflush, fclose, fputs, fputc, puts, printf,
-// fprintf. The programs read their files through descriptors; streams are only ever written.
+// fprintf (__printf_chk and __fprintf_chk under _FORTIFY_SOURCE). The programs read their files
+// through descriptors; streams are only ever written.
 // It only ever touches calls on the descriptor or stream a test selects, so everything else,
 // diagnostics on standard error included, goes through untouched. Environment variables:
 //
@@ -343,6 +344,16 @@ FputsFunction* real_fputs;
 FputcFunction* real_fputc;
 PutsFunction* real_puts;
 
+/// printf and fprintf: a selected call fails as the other stream calls do.
+int print(Call call, FILE* stream, const char* format, va_list arguments) {
+  initialise();
+  if (stream_selected(stream) && strikes(call)) {
+    fail_stream(call, stream);
+    return -1;
+  }
+  return vfprintf(stream, format, arguments);
+}
+
 }  // namespace
 
 extern "C" {
@@ -481,27 +492,35 @@ int puts(const char* text) {
 }
 
 int printf(const char* format, ...) {
-  initialise();
-  if (stream_selected(stdout) && strikes(k_printf)) {
-    fail_stream(k_printf, stdout);
-    return -1;
-  }
   va_list arguments;
   va_start(arguments, format);
-  const int result = vfprintf(stdout, format, arguments);
+  const int result = print(k_printf, stdout, format, arguments);
   va_end(arguments);
   return result;
 }
 
 int fprintf(FILE* stream, const char* format, ...) {
-  initialise();
-  if (stream_selected(stream) && strikes(k_fprintf)) {
-    fail_stream(k_fprintf, stream);
-    return -1;
-  }
   va_list arguments;
   va_start(arguments, format);
-  const int result = vfprintf(stream, format, arguments);
+  const int result = print(k_fprintf, stream, format, arguments);
+  va_end(arguments);
+  return result;
+}
+
+// With _FORTIFY_SOURCE (as in Debian's build flags) the compiler calls these for printf and
+// fprintf: to the tests they are the same calls.
+int __printf_chk(int, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  const int result = print(k_printf, stdout, format, arguments);
+  va_end(arguments);
+  return result;
+}
+
+int __fprintf_chk(FILE* stream, int, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  const int result = print(k_fprintf, stream, format, arguments);
   va_end(arguments);
   return result;
 }
