@@ -25,6 +25,12 @@ else
 fi
 runnel=$build/runnel/runnel
 
+# What was measured: the processor, the compiler, and the code path each engine takes here.
+compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null)
+echo "processor: $(sed -n 's/^model name[^:]*: //p' /proc/cpuinfo | head -n 1)"
+echo "compiler: $("${compiler:-c++}" --version | head -n 1)"
+[ -x "$build/bench/chosen_paths" ] && echo "paths: $("$build/bench/chosen_paths")"
+
 mkdir -p "$data"
 gib=$((1024 * 1024 * 1024))
 text=$data/text-1g
