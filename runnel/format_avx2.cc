@@ -3,7 +3,7 @@
 // a time, and the SSSE3 expansion for -v.
 #include "format_paths.h"
 
-#if defined(__x86_64__) && QUILLWORKS_VECTOR_PATHS
+#if QUILLWORKS_VECTOR_PATHS && (defined(__x86_64__) || defined(__i386__))
 #include "format_x86.h"
 
 #define FORMAT_TARGET __attribute__((target("avx2,popcnt,bmi")))
@@ -44,10 +44,19 @@ struct Isa {
   FORMAT_TARGET static std::uint64_t bits(Vec v) {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
   }
+  // TZCNT and BLSR (BMI1). 32-bit x86 has no 64-bit forms of them: there the bits are
+  // counted and cleared on the halves.
+#if defined(__x86_64__)
   FORMAT_TARGET static std::uint64_t lowest_bit(std::uint64_t bits) { return _tzcnt_u64(bits); }
   FORMAT_TARGET static std::uint64_t without_lowest_bit(std::uint64_t bits) {
     return _blsr_u64(bits);
   }
+#else
+  FORMAT_TARGET static std::uint64_t lowest_bit(std::uint64_t bits) { return lowest_set_bit(bits); }
+  FORMAT_TARGET static std::uint64_t without_lowest_bit(std::uint64_t bits) {
+    return bits & (bits - 1);
+  }
+#endif
   FORMAT_TARGET static std::uint64_t newline_mask(Vec v, const Constants& k) {
     return bits(_mm256_cmpeq_epi8(v, k.newline));
   }

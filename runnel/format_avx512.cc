@@ -3,7 +3,7 @@
 // expanded by compressing four candidate bytes per input byte. Every other copy is the AVX2 one.
 #include "format_paths.h"
 
-#if defined(__x86_64__) && QUILLWORKS_VECTOR_PATHS
+#if QUILLWORKS_VECTOR_PATHS && (defined(__x86_64__) || defined(__i386__))
 #include "format_x86.h"
 
 #define FORMAT_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi2,avx2,popcnt")))

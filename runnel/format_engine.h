@@ -195,7 +195,7 @@ FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char
           continue;
         }
       }
-      unsigned first = static_cast<unsigned>(std::countr_zero(change));
+      unsigned first = lowest_set_bit(change);
       p += first;
       out += first;
       out = put_changed<Visible, Tabs, Ends>(*p++, out);
@@ -284,7 +284,7 @@ struct NewlineFinder {
       }
       if (count > 4) [[unlikely]] {
         for (unsigned i = 4; i < count; ++i) {
-          place[i] = at + std::countr_zero(bits);
+          place[i] = at + lowest_set_bit(bits);
           bits &= bits - 1;
         }
       }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 
 #include "format_copy.h"
@@ -62,6 +63,19 @@ FormatFunction format_function_sse2(const FormatSwitches& switches);
 FormatFunction format_function_ssse3(const FormatSwitches& switches);
 FormatFunction format_function_avx2(const FormatSwitches& switches);
 FormatFunction format_function_avx512(const FormatSwitches& switches);
+
+/// The place of the lowest set bit of `bits`; 64 when none is. 32-bit x86 has no 64-bit count,
+/// and the compiler calls a library function for one there: the halves are counted instead.
+inline unsigned lowest_set_bit(std::uint64_t bits) {
+#if defined(__i386__)
+  const auto low = static_cast<std::uint32_t>(bits);
+  const auto high = static_cast<std::uint32_t>(bits >> 32);
+  return low != 0 ? static_cast<unsigned>(std::countr_zero(low))
+                  : 32 + static_cast<unsigned>(std::countr_zero(high));
+#else
+  return static_cast<unsigned>(std::countr_zero(bits));
+#endif
+}
 
 /// Bytes a copy may load past the sentinel and store past the text it has built: a line is
 /// copied in steps of this many bytes at least, and no vector is wider.

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The formatted copy with SSE2, which every x86-64 processor has: 16 bytes examined at a time.
+// The formatted copy with SSE2, which every x86-64 processor has and most 32-bit ones: 16 bytes
+// examined at a time.
 #include "format_paths.h"
 
-#if defined(__x86_64__) && QUILLWORKS_VECTOR_PATHS
+#if QUILLWORKS_VECTOR_PATHS && (defined(__x86_64__) || defined(__i386__))
 #include "format_x86.h"
 
-#define FORMAT_TARGET
+#define FORMAT_TARGET SSE2_TARGET
 namespace {
 struct Isa : Sse2Ops {
   static constexpr bool expands = false;

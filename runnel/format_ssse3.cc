@@ -3,7 +3,7 @@
 // -v expanded by byte shuffles rather than one byte at a time through the table.
 #include "format_paths.h"
 
-#if defined(__x86_64__) && QUILLWORKS_VECTOR_PATHS
+#if QUILLWORKS_VECTOR_PATHS && (defined(__x86_64__) || defined(__i386__))
 #include "format_x86.h"
 
 #define FORMAT_TARGET __attribute__((target("ssse3")))

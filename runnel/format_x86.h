@@ -1,13 +1,19 @@
 // SPDX-License-Identifier: MIT
-// The 16-byte operations of the formatted copy on x86-64: the SSE2 masks that every x86-64
-// processor runs, and the SSSE3 expansion of the -v notation, for the sources that compile the
-// copy for one instruction set.
+// The 16-byte operations of the formatted copy on x86 (64-bit and 32-bit): the SSE2 masks, and
+// the SSSE3 expansion of the -v notation, for the sources that compile the copy for one
+// instruction set.
 #pragma once
 
 #include <immintrin.h>
 
 #include <bit>
 #include <cstdint>
+
+#include "format_paths.h"
+
+// Every x86-64 processor has SSE2; a 32-bit one may not, so the SSE2 operations carry its
+// target attribute and run only where the processor has it.
+#define SSE2_TARGET __attribute__((target("sse2")))
 
 namespace {
 
@@ -17,27 +23,31 @@ struct Sse2Ops {
   static constexpr unsigned width = 16;
   struct Constants {};
 
-  static Vec load(const unsigned char* p) {
+  SSE2_TARGET static Vec load(const unsigned char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   }
-  static void store(char* out, Vec v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v); }
-  static std::uint64_t bits(Vec v) { return static_cast<std::uint16_t>(_mm_movemask_epi8(v)); }
+  SSE2_TARGET static void store(char* out, Vec v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+  }
+  SSE2_TARGET static std::uint64_t bits(Vec v) {
+    return static_cast<std::uint16_t>(_mm_movemask_epi8(v));
+  }
   // The top bit keeps the count of zeros defined when no bit is set; the caller then ignores
   // the result.
   static std::uint64_t lowest_bit(std::uint64_t bits) {
-    return static_cast<unsigned>(std::countr_zero(bits | std::uint64_t{1} << 63));
+    return lowest_set_bit(bits | std::uint64_t{1} << 63);
   }
   static std::uint64_t without_lowest_bit(std::uint64_t bits) { return bits & (bits - 1); }
-  static std::uint64_t newline_mask(Vec v, Constants) {
+  SSE2_TARGET static std::uint64_t newline_mask(Vec v, Constants) {
     return bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
   }
-  static std::uint64_t tab_mask(Vec v, Constants) {
+  SSE2_TARGET static std::uint64_t tab_mask(Vec v, Constants) {
     return bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')));
   }
 
   // Controls and bytes from 0x80 compare below 0x20 as signed bytes; DEL is the one other.
   template <bool Tabs>
-  static std::uint64_t visible_mask(Vec v, Constants) {
+  SSE2_TARGET static std::uint64_t visible_mask(Vec v, Constants) {
     Vec shown = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
                              _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)));
     Vec kept = _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'));
