@@ -7,6 +7,9 @@ CTEST ?= ctest
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 60
+# The build folder of `make install` (a test points it into a folder of its own).
+INSTALL_BUILD ?= build/install
+
 # Each target first checks what it needs: quickstart holds the list of Debian packages (and
 # locales) per target, names what is missing with the command that installs it, and stops
 # make with status 2.
@@ -83,10 +86,10 @@ bench:
 # then looks for its catalogues under PREFIX.
 install:
 	$(NEEDS) install
-	$(CMAKE) -S . -B build/install -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+	$(CMAKE) -S . -B "$(INSTALL_BUILD)" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
 	  -DCMAKE_INSTALL_PREFIX="$(PREFIX)" >/dev/null
-	$(CMAKE) --build build/install -j $(JOBS)
-	$(CMAKE) --install build/install --strip
+	$(CMAKE) --build "$(INSTALL_BUILD)" -j $(JOBS)
+	$(CMAKE) --install "$(INSTALL_BUILD)" --strip
 
 # The Debian package, built by dpkg-buildpackage from a copy of the working tree in
 # build/package/quillworks: build/package/quillworks_VERSION_ARCH.deb, with its .changes
