@@ -7,18 +7,27 @@ CTEST ?= ctest
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 60
+# The build folder of `make install` (a test points it into a folder of its own).
+INSTALL_BUILD ?= build/install
+
+# Each target first checks what it needs: quickstart holds the list of Debian packages (and
+# locales) per target, names what is missing with the command that installs it, and stops
+# make with status 2.
+NEEDS = @sh ./quickstart --check
 
 all: build
 
 # The programs, manual pages and catalogues, optimised, without the tests (build/release).
 # Warnings are shown but do not stop it: a newer compiler may warn about correct code.
 build:
+	$(NEEDS) build
 	$(CMAKE) --preset release >/dev/null
 	$(CMAKE) --build --preset release -j $(JOBS)
 
 # Builds the programs and runs them on the bundled examples. The build's own output is shown
 # only when it fails.
 demo:
+	$(NEEDS) demo
 	@echo "building the programs in build/release ..."
 	@$(CMAKE) --preset release >/dev/null
 	@$(CMAKE) --build --preset release -j $(JOBS) >build/release/build.log 2>&1 || \
@@ -26,53 +35,67 @@ demo:
 	@sh examples/demo.sh build/release
 
 # Everything, tests included, with warnings as errors (build/ci).
+define build_ci
+$(CMAKE) --preset ci >/dev/null
+$(CMAKE) --build --preset ci -j $(JOBS)
+endef
 build-ci:
-	$(CMAKE) --preset ci >/dev/null
-	$(CMAKE) --build --preset ci -j $(JOBS)
+	$(NEEDS) build-ci
+	$(build_ci)
 
 # Builds everything with warnings as errors and runs every test; lists skipped tests with their
 # reasons.
-check: build-ci
+check:
+	$(NEEDS) check
+	$(build_ci)
 	sh tests/run_ctest.sh $(CTEST) --preset ci -j $(JOBS)
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 check-asan:
+	$(NEEDS) check-asan
 	$(CMAKE) --preset asan >/dev/null
 	$(CMAKE) --build --preset asan -j $(JOBS)
 	sh tests/run_ctest.sh $(CTEST) --preset asan -j $(JOBS)
 
 # The same tests with every program and test built as 32-bit x86 code (g++-multilib).
 check-32:
+	$(NEEDS) check-32
 	$(CMAKE) --preset ci32 >/dev/null
 	$(CMAKE) --build --preset ci32 -j $(JOBS)
 	sh tests/run_ctest.sh $(CTEST) --preset ci32 -j $(JOBS)
 
 # The end-to-end tests with every program run under valgrind's memcheck.
-memcheck: build-ci
+memcheck:
+	$(NEEDS) memcheck
+	$(build_ci)
 	sh tests/memcheck.sh build/ci/tests/e2e_tests build/ci/tests/e2e_fault_tests build/ci/tests/locale_tests
 
 # Runs each libFuzzer target of the engines for FUZZ_SECONDS (clang 14).
 fuzz:
+	$(NEEDS) fuzz
 	$(CMAKE) --preset fuzz -DFUZZ_SECONDS=$(FUZZ_SECONDS) >/dev/null
 	$(CMAKE) --build --preset fuzz -j $(JOBS)
 	$(CTEST) --preset fuzz -j $(JOBS)
 
 # Benchmarks beside references measured in the same run (bash scripts; data under mktemp -d).
 bench:
+	$(NEEDS) bench
 	bash bench/run.sh
 
 # Builds the programs for PREFIX in build/install (no tests) and installs them stripped; runnel
 # then looks for its catalogues under PREFIX.
 install:
-	$(CMAKE) -S . -B build/install -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+	$(NEEDS) install
+	$(CMAKE) -S . -B "$(INSTALL_BUILD)" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
 	  -DCMAKE_INSTALL_PREFIX="$(PREFIX)" >/dev/null
-	$(CMAKE) --build build/install -j $(JOBS)
-	$(CMAKE) --install build/install --strip
+	$(CMAKE) --build "$(INSTALL_BUILD)" -j $(JOBS)
+	$(CMAKE) --install "$(INSTALL_BUILD)" --strip
 
 # The Debian package, built by dpkg-buildpackage from a copy of the working tree in
 # build/package/quillworks: build/package/quillworks_VERSION_ARCH.deb, with its .changes
 # (needs dpkg-dev, debhelper and the Build-Depends of debian/control).
 package:
+	$(NEEDS) package
 	rm -rf build/package
 	mkdir -p build/package/quillworks
 	tar -c --exclude=./build --exclude=./.git . | tar -x -C build/package/quillworks

@@ -1,7 +1,7 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
 # Benchmarks queuepeek and pathprobe beside dd and /bin/true. Argument: a Release build dir.
-# Makes about 1.3 GiB of data in a folder from mktemp -d (under $BENCH_DIR when that is set)
+# Makes about 1.55 GiB of data in a folder from mktemp -d (under $BENCH_DIR when that is set)
 # and removes it at the end.
 set -eu
 build=${1:-build/release}

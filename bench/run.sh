@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Benchmarks of the programs, each beside a reference measured in the same run: builds a Release
-# binary, makes the data (about 2.3 GiB in a folder from mktemp -d, removed at the end; or kept
-# in $BENCH_DATA when that is set, for the next run), and prints medians of several runs as GB/s
-# and ratios. Timings vary with the machine's load: compare the ratios, not the absolute numbers.
+# binary, makes the data (in a folder from mktemp -d, removed at the end; or kept in $BENCH_DATA
+# when that is set, for the next run), and prints medians of several runs as GB/s and ratios.
+# Disk: 2 GiB of data here, 3 GiB while a copy to a file is timed, then 1.55 GiB more for
+# bench/queue.sh while this data is kept: at most about 3.6 GiB at once. Timings vary with the
+# machine's load: compare the ratios, not the absolute numbers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -30,6 +30,7 @@ using test_support::StdinMode;
 using test_support::StdoutMode;
 using test_support::TempDir;
 using test_support::expect_run;
+using test_support::expect_bytes;
 
 RunResult runnel(RunOptions options) {
   options.argv0 = "runnel";
@@ -203,7 +204,7 @@ TEST(Runnel, PlainCopyGivesTheSameBytesIntoEveryOutput) {
       } else {
         expect_run(result, 0, "", "");
         const std::string kept = mode == StdoutMode::file ? "earlier contents\n" : "";
-        EXPECT_EQ(read_file(out_file), kept + row.out);
+        expect_bytes(read_file(out_file), kept + row.out, "the output file's bytes");
       }
     }
   }
@@ -219,7 +220,7 @@ TEST(Runnel, PlainCopyGivesTheSameBytesIntoEveryOutput) {
     const RunResult result = runnel(options);
     expect_run(result, 0, mode == StdoutMode::capture ? big : "", "");
     if (mode != StdoutMode::capture) {
-      EXPECT_EQ(read_file(out_file), big);
+      expect_bytes(read_file(out_file), big, "the output file's bytes");
     }
   }
 }

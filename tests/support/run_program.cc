@@ -374,25 +374,57 @@ std::vector<std::string> unprivileged_wrapper() {
   return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
 }
 
+namespace {
+
+// Outputs up to this size are printed whole; of longer ones, an excerpt of this size. Escaped
+// bytes such as \xFE take four characters, so an excerpt prints at most about 400.
+constexpr std::size_t k_excerpt_bytes = 96;
+
+std::string excerpt(const std::string& bytes, std::size_t from) {
+  std::string text = testing::PrintToString(bytes.substr(from, k_excerpt_bytes));
+  if (from > 0) text = "..." + text;
+  if (from + k_excerpt_bytes < bytes.size()) text += "...";
+  return text;
+}
+
+}  // namespace
+
+std::string describe_difference(const std::string& actual, const std::string& expected) {
+  if (actual.size() <= k_excerpt_bytes && expected.size() <= k_excerpt_bytes)
+    return "  actual:   " + testing::PrintToString(actual) +
+           "\n  expected: " + testing::PrintToString(expected);
+  std::size_t at = 0;
+  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+  // A little of what both share, for the context.
+  const std::size_t from = at > k_excerpt_bytes / 4 ? at - k_excerpt_bytes / 4 : 0;
+  return "  first difference at byte " + std::to_string(at) + " (actual " +
+         std::to_string(actual.size()) + " bytes, expected " + std::to_string(expected.size()) +
+         "); from byte " + std::to_string(from) + ":\n  actual:   " + excerpt(actual, from) +
+         "\n  expected: " + excerpt(expected, from);
+}
+
+void expect_bytes(const std::string& actual, const std::string& expected, const std::string& what,
+                  std::source_location where) {
+  if (actual != expected)
+    ADD_FAILURE_AT(where.file_name(), static_cast<int>(where.line()))
+        << what << " differ\n" << describe_difference(actual, expected);
+}
+
 void expect_run(const RunResult& r, int status, const std::string& out, const std::string& err,
                 std::source_location where) {
   const char* file = where.file_name();
   const int line = static_cast<int>(where.line());
   if (!r.exited) {
     GTEST_FAIL_AT(file, line) << "killed by signal " << r.signal << " (" << strsignal(r.signal)
-                              << ")\n  standard error: " << testing::PrintToString(r.err);
+                              << ")\n  standard error: " << excerpt(r.err, 0);
     return;
   }
   if (r.status != status)
     ADD_FAILURE_AT(file, line) << "exit status " << r.status << ", expected " << status;
   if (r.out != out)
-    ADD_FAILURE_AT(file, line) << "standard output differs\n  actual:   "
-                               << testing::PrintToString(r.out)
-                               << "\n  expected: " << testing::PrintToString(out);
+    ADD_FAILURE_AT(file, line) << "standard output differs\n" << describe_difference(r.out, out);
   if (r.err != err)
-    ADD_FAILURE_AT(file, line) << "standard error differs\n  actual:   "
-                               << testing::PrintToString(r.err)
-                               << "\n  expected: " << testing::PrintToString(err);
+    ADD_FAILURE_AT(file, line) << "standard error differs\n" << describe_difference(r.err, err);
 }
 
 }  // namespace test_support

@@ -127,9 +127,20 @@ bool running_as_root();
 /// apply (RunOptions::wrapper); empty otherwise.
 std::vector<std::string> unprivileged_wrapper();
 
+/// How two byte strings differ, in a few hundred bytes whatever their sizes: the whole of each
+/// when both are short; else their sizes, the offset of the first difference and an excerpt of
+/// each around it.
+std::string describe_difference(const std::string& actual, const std::string& expected);
+
+/// Fails at the caller's line unless `actual` equals `expected`, saying how they differ with
+/// describe_difference (so that a large output is never printed whole); `what` names them.
+void expect_bytes(const std::string& actual, const std::string& expected,
+                  const std::string& what = "the bytes",
+                  std::source_location where = std::source_location::current());
+
 /// Checks that the run exited by itself (a crash never counts as the expected failure), then its
 /// status, standard output and standard error, byte for byte. Failures are reported at the
-/// caller's line; a crash is a fatal failure there.
+/// caller's line, with describe_difference; a crash is a fatal failure there.
 void expect_run(const RunResult& r, int status, const std::string& out,
                 const std::string& err = "",
                 std::source_location where = std::source_location::current());
