@@ -24,7 +24,7 @@ PATH=$HOME/.local/bin:$PATH
 
 # Each example in two files: N.cmd, its command line, and N.out, the lines the README shows
 # after it.
-mkdir "$tmp/examples" "$tmp/work"
+mkdir "$tmp/examples" "$tmp/cwd"
 awk -v dir="$tmp/examples" '
   /^```/ { inside = !inside; if (out != "") close(out); out = ""; next }
   inside && /^\$ / {
@@ -35,7 +35,7 @@ awk -v dir="$tmp/examples" '
   out != "" { print > out }
 ' "$src/README.md"
 # The examples run in a folder holding a copy of examples/, as in the source folder.
-cp -R "$src/examples" "$tmp/work/"
+cp -R "$src/examples" "$tmp/cwd/"
 count=0 failed=0 skipped=""
 for file in "$tmp/examples/"*.cmd; do
   command=$(cat "$file")
@@ -49,7 +49,7 @@ for file in "$tmp/examples/"*.cmd; do
   # /tmp/NAME becomes the fresh folder's NAME, quoted for any folder name.
   run=$(printf '%s\n' "$command" | sed 's|/tmp/|"$T"/|g')
   # The README cannot show the CR of a CR LF line end.
-  (cd "$tmp/work" && sh -c "$run" 2>&1) | tr -d '\r' >"$tmp/actual" || true
+  (cd "$tmp/cwd" && sh -c "$run" 2>&1) | tr -d '\r' >"$tmp/actual" || true
   if ! cmp -s "${file%.cmd}.out" "$tmp/actual"; then
     echo "FAILED: \$ $command"
     diff "${file%.cmd}.out" "$tmp/actual" | head -c 600
