@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # The make targets check what they need before they build: with a Debian package missing
 # (a dpkg-query that reports it so), make names it and ./quickstart TARGET, and stops with
-# status 2. quickstart lists packages and locales apart, goes on without root when only locales
+# status 2; an optional one is named and stops nothing. quickstart lists packages and locales apart, goes on without root when only locales
 # are missing, and memcheck.sh fails a run in which nothing ran under valgrind.
 # Argument: the source folder. Nothing is installed: dpkg-query, apt-get, localedef, id and
 # locale are fakes.
@@ -50,6 +50,10 @@ for pair in memcheck:valgrind check-32:g++-multilib package:dpkg-dev fuzz:clang-
   expect 2 "make $target: missing Debian packages: $HIDDEN" make -s "$target" CMAKE=false
   expect 2 "to install them and run it: ./quickstart $target" make -s "$target" CMAKE=false
 done
+# An optional package is named, and stops nothing.
+HIDDEN=g++-multilib
+expect 0 "make bench: without g++-multilib the 32-bit x86 build is not measured" \
+  sh quickstart --check bench
 HIDDEN=""
 
 # As root: packages and locales installed, each on its own, then make (-n: nothing built).
