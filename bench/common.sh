@@ -70,3 +70,67 @@ startup_vs_true() {
     { p[NR] = $1; t[NR] = $2; r[NR] = $1 / $2 }
     END { printf "%.0f %.0f %.2f\n", median(p, NR) / 1000, median(t, NR) / 1000, median(r, NR) }'
 }
+
+# alternate_each_ns RUNS COMMAND...: runs the shell commands in turn, RUNS rounds, standard
+# output discarded, as alternate_ns does for two; prints the median time in nanoseconds of each
+# command, then for each command after the first the median of the per-round ratios first
+# command's time / its time. $before_each runs before each run, untimed, when it is set.
+alternate_each_ns() {
+  rounds=$1
+  shift
+  i=0
+  while [ $i -lt "$rounds" ]; do
+    for command in "$@"; do
+      [ -z "${before_each:-}" ] || sh -c "$before_each"
+      start=$(now)
+      sh -c "$command" >/dev/null 2>&1 || true
+      end=$(now)
+      printf '%s ' $((end - start))
+    done
+    echo
+    i=$((i + 1))
+  done | LC_ALL=C awk "$median_awk"'
+    { for (k = 1; k <= NF; k++) t[k, NR] = $k; n = NF }
+    END {
+      for (k = 1; k <= n; k++) {
+        for (r = 1; r <= NR; r++) a[r] = t[k, r]
+        printf "%d ", median(a, NR)
+      }
+      for (k = 2; k <= n; k++) {
+        for (r = 1; r <= NR; r++) a[r] = t[1, r] / t[k, r]
+        printf "%.4f ", median(a, NR)
+      }
+      printf "\n" }'
+}
+
+# why_not_32_bit BUILD_FOLDER: prints nothing when the 32-bit x86 programs of BUILD_FOLDER (to
+# be) built with "${CXX:-c++} -m32" can be measured here, else why not, on one line.
+# Under an emulator their times mean nothing, and a 32-bit program cannot tell that itself:
+# qemu-user answers its questions about /proc/self/exe and its auxiliary vector with the
+# program's own values, and a binfmt_misc entry for i386 is consulted before the kernel's own
+# ELF loader, so even a kernel that runs them natively may hand them to an emulator. So a
+# 32-bit probe asks a native program, readlink, started through system(), for the executable
+# that the kernel started as its parent, /proc/$PPID/exe: the probe itself when it runs
+# natively, the emulator (/usr/bin/qemu-i386-static, say) when it does not. Set
+# BENCH_MEASURE_EMULATED=1 to measure under an emulator anyway (for trying the script only).
+why_not_32_bit() {
+  case $(uname -m) in
+    x86_64 | i?86) ;;
+    *) echo "not measured: this is not an x86 machine"; return ;;
+  esac
+  probe_dir=$(mktemp -d)
+  # <cerrno> too: a 32-bit compile without asm/errno.h is what Debian 12's cross compilers
+  # leave of g++-multilib.
+  printf '%s\n' '#include <cerrno>' '#include <cstdlib>' \
+    'int main() { return std::system("exec readlink /proc/$PPID/exe") == 0 ? 0 : 1; }' \
+    >"$probe_dir/probe.cc"
+  if ! "${CXX:-c++}" -m32 -o "$probe_dir/probe" "$probe_dir/probe.cc" >/dev/null 2>&1; then
+    echo "not measured: no 32-bit x86 compiler here (Debian package g++-multilib)"
+  elif ! started=$("$probe_dir/probe" 2>/dev/null); then
+    echo "not measured: this kernel does not run 32-bit x86 programs"
+  elif [ "$started" != "$(readlink -f "$probe_dir/probe")" ] &&
+    [ "${BENCH_MEASURE_EMULATED:-}" != 1 ]; then
+    echo "not measured: this kernel runs 32-bit x86 programs only under an emulator ($started)"
+  fi
+  rm -rf "$probe_dir"
+}

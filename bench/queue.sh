@@ -3,9 +3,19 @@
 # Benchmarks queuepeek and pathprobe beside dd and /bin/true. Argument: a Release build dir.
 # Makes about 1.55 GiB of data in a folder from mktemp -d (under $BENCH_DIR when that is set)
 # and removes it at the end.
+# Then, when run.sh names them, the table of builds side by side: the formatted copies on
+# run.sh's data (BENCH_TEXT, BENCH_RANDOM) and -S, -B, -D on this data, each by the build of
+# the argument, the 32-bit x86 build (BENCH_BUILD32) and the plain-path build
+# (BENCH_BUILD_PLAIN) in turn. A build folder left empty is not measured, for the reason in
+# BENCH_NOT_MEASURED32 or BENCH_NOT_MEASURED_PLAIN.
+# BENCH_SIZE_MIB (default 1024), for trying the script on less data: the list has that many
+# MiB, the bounce reports a quarter of it.
 set -eu
 build=${1:-build/release}
 runs=${BENCH_RUNS:-7}  # rounds of each throughput row, as in run.sh
+mib=$((1024 * 1024))
+size_mib=${BENCH_SIZE_MIB:-1024}
+report_mib=$((size_mib / 4 > 0 ? size_mib / 4 : 1))
 queuepeek=$build/queuepeek/queuepeek
 pathprobe=$build/pathprobe/pathprobe
 for program in "$queuepeek" "$pathprobe"; do
@@ -34,7 +44,7 @@ echo "making data in $data ..."
 awk 'BEGIN { srand(7); for (i = 0; i < 40000; i++)
   printf "%srcpt%05d@host%02d.example\n", (rand() < 0.6 ? "D" : "T"), i, i % 97 }' |
   tr '\n' '\000' >"$data/list-block"
-repeat_to "$data/list-block" "$list" $((1024 * 1024 * 1024))
+repeat_to "$data/list-block" "$list" $((size_mib * mib))
 # Bounce report: records as qmail writes them, 150 to 400 bytes, some with reply lines that
 # end in ">:" and some with empty reasons.
 awk 'BEGIN { for (i = 0; i < 4000; i++) {
@@ -46,7 +56,7 @@ awk 'BEGIN { for (i = 0; i < 4000; i++) {
   else if (k == 3) printf "Remote host said: 550-5.7.1 Recipient rejected for <victim%d@example.net>:\n550 5.7.1 see policy\nGiving up on 127.0.0.1.\n", i
   else printf "I'"'"'m not going to try again; this message has been in the queue too long.\n"
   printf "\n" } }' >"$data/report-block"
-repeat_to "$data/report-block" "$report" $((256 * 1024 * 1024))
+repeat_to "$data/report-block" "$report" $((report_mib * mib))
 printf 'Da@x.example\000Tb@y.example\000' >"$tiny"
 
 list_bytes=$(wc -c <"$list")
@@ -63,12 +73,14 @@ row() {  # row LABEL BYTES FILE TARGET COMMAND: the shell command line COMMAND a
   printf '%-34s %7s GB/s %5s GB/s %9.2f %8s\n' "$1" "$(gbps "$2" "$5")" "$(gbps "$2" "$6")" \
     "$7" "$4"
 }
-row "-S, 1 GiB list of 26-byte records" "$list_bytes" "$list" ">= 0.8" "'$queuepeek' -S '$list'"
-row "-B, 256 MiB bounce report" "$report_bytes" "$report" ">= 0.85" "'$queuepeek' -B '$report'"
+row "-S, $size_mib MiB list of 26-byte records" "$list_bytes" "$list" ">= 0.8" \
+  "'$queuepeek' -S '$list'"
+row "-B, $report_mib MiB bounce report" "$report_bytes" "$report" ">= 0.85" \
+  "'$queuepeek' -B '$report'"
 # -D writes its list to a file. Before each run, untimed, the last list is removed and the file
 # system synced, so that no run pays for freeing or writing back the 53 MB list of the one before.
 before_each="rm -f '$data/addresses' && sync"
-row "-D, 256 MiB bounce report" "$report_bytes" "$report" ">= 3 GB/s" \
+row "-D, $report_mib MiB bounce report" "$report_bytes" "$report" ">= 3 GB/s" \
   "'$queuepeek' -D '$report' '$data/addresses'"
 before_each=
 echo "(ratio: program speed / dd speed on the same file, the median of the rounds)"
@@ -87,13 +99,103 @@ echo "(ratio: program time / /bin/true time)"
 # The same report with CR LF line ends has no ">:" newline at all: every record runs on to
 # the end, which must not cost memory.
 sed 's/$/\r/' "$data/report-block" >"$data/crlf-block"
-repeat_to "$data/crlf-block" "$data/crlf" $((256 * 1024 * 1024))
+repeat_to "$data/crlf-block" "$data/crlf" $((report_mib * mib))
 echo
 for pair in "report:$report" "report with CR LF lines:$data/crlf"; do
-  printf '%-34s ' "peak resident, -D, 256 MiB ${pair%%:*}"
+  printf '%-34s ' "peak resident, -D, $report_mib MiB ${pair%%:*}"
   if [ -x /usr/bin/time ]; then
     /usr/bin/time -f '%M KiB (target: under 4096 KiB)' "$queuepeek" -D "${pair#*:}" "$data/addresses" 2>&1
   else
     echo "unknown: /usr/bin/time is not installed"
   fi
 done
+
+# The builds side by side, each row's commands in turn in the same rounds.
+build32=${BENCH_BUILD32:-}
+build_plain=${BENCH_BUILD_PLAIN:-}
+[ -n "$build32$build_plain" ] || exit 0
+for program in "$build32" "$build_plain"; do
+  [ -z "$program" ] || [ -x "$program/queuepeek/queuepeek" ] ||
+    { echo "no program $program/queuepeek/queuepeek" >&2; exit 1; }
+done
+main_name=$(uname -m | sed 's/^x86_64$/x86-64/')
+build_line() {  # build_line NAME FOLDER REASON: the build and the code paths it takes here
+  if [ -z "$2" ]; then
+    echo "$1: $3"
+  elif [ -x "$2/bench/chosen_paths" ]; then
+    echo "$1 ($2): $("$2/bench/chosen_paths")"
+  else
+    echo "$1 ($2): paths unknown (no bench/chosen_paths there)"
+  fi
+}
+echo
+echo "builds side by side, $runs rounds of the row's commands in turn, medians;"
+echo "ratio = $main_name build's time / this build's time, the median of the rounds"
+build_line "$main_name build" "$build" ""
+build_line "32-bit x86 build" "$build32" "${BENCH_NOT_MEASURED32:-not measured}"
+build_line "plain-path build" "$build_plain" "${BENCH_NOT_MEASURED_PLAIN:-not measured}"
+echo
+printf '| %-28s | %12s | %12s | %6s | %-7s | %12s | %6s | %-11s |\n' "" "$main_name" \
+  "32-bit x86" "ratio" "target" "plain path" "ratio" "target"
+printf '|%s|%s|%s|%s|%s|%s|%s|%s|\n' "------------------------------" "--------------" \
+  "--------------" "--------" "---------" "--------------" "--------" "-------------"
+cells() {  # cells FOLDER NS RATIO: a build's speed and ratio, or "not measured"
+  if [ -n "$1" ]; then
+    printf '%7s GB/s | %5.2fx' "$(gbps "$bytes" "$2")" "$3"
+  else
+    printf '%12s | %6s' "not measured" "-"
+  fi
+}
+builds_row() {  # builds_row LABEL FILE PLAIN_TARGET PROGRAM ARGUMENTS: PROGRAM of each build
+  label=$1
+  bytes=$(wc -c <"$2")
+  plain_target=$3
+  set -- "'$build/$4' $5" "$build32" "'$build32/$4' $5" "$build_plain" "'$build_plain/$4' $5"
+  commands=$1
+  [ -z "$2" ] || commands="$commands
+$3"
+  [ -z "$4" ] || commands="$commands
+$5"
+  # One command line per build: split on new lines alone.
+  old_ifs=$IFS
+  IFS='
+'
+  set -- $commands
+  IFS=$old_ifs
+  for command in "$@"; do
+    sh -c "$command" >/dev/null 2>&1 || { echo "failed: $command" >&2; exit 1; }
+  done
+  set -- $(alternate_each_ns "$runs" "$@")
+  main_ns=$1
+  shift
+  ns32=0 ns_plain=0 ratio32=0 ratio_plain=0
+  [ -z "$build32" ] || { ns32=$1; shift; }
+  [ -z "$build_plain" ] || { ns_plain=$1; shift; }
+  [ -z "$build32" ] || { ratio32=$1; shift; }
+  [ -z "$build_plain" ] || ratio_plain=$1
+  printf '| %-28s | %7s GB/s | %s | %-7s | %s | %-11s |\n' "$label" "$(gbps "$bytes" "$main_ns")" \
+    "$(cells "$build32" "$ns32" "$ratio32")" ">= 0.8x" \
+    "$(cells "$build_plain" "$ns_plain" "$ratio_plain")" "$plain_target"
+}
+text=${BENCH_TEXT:-}
+random=${BENCH_RANDOM:-}
+if [ -n "$text" ]; then
+  for pair in "-n:>= 3.5 GB/s" "-b:>= 3.5 GB/s" "-s:>= 3.5 GB/s" "-v:>= 2.5 GB/s" \
+    "-A:>= 1.5 GB/s"; do
+    builds_row "runnel ${pair%%:*}, text" "$text" "${pair#*:}" runnel/runnel "${pair%%:*} '$text'"
+  done
+fi
+if [ -n "$random" ]; then
+  for pair in "-v:>= 1.5 GB/s" "-A:>= 1.5 GB/s"; do
+    builds_row "runnel ${pair%%:*}, random bytes" "$random" "${pair#*:}" runnel/runnel \
+      "${pair%%:*} '$random'"
+  done
+fi
+builds_row "queuepeek -S, list" "$list" "" queuepeek/queuepeek "-S '$list'"
+builds_row "queuepeek -B, bounce report" "$report" "" queuepeek/queuepeek "-B '$report'"
+before_each="rm -f '$data/addresses' && sync"
+builds_row "queuepeek -D, bounce report" "$report" "" queuepeek/queuepeek \
+  "-D '$report' '$data/addresses'"
+before_each=
+echo "(targets: the 32-bit x86 build at 0.8x of the $main_name build or better on every row;"
+echo " the plain path, which every other architecture gets, in GB/s on the formatted copies)"

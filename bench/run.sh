@@ -3,11 +3,17 @@
 # Benchmarks of the programs, each beside a reference measured in the same run: builds a Release
 # binary, makes the data (in a folder from mktemp -d, removed at the end; or kept in $BENCH_DATA
 # when that is set, for the next run), and prints medians of several runs as GB/s and ratios.
+# Then bench/queue.sh, which ends with the table of this build beside a 32-bit x86 build
+# (build/release32, measured only where the kernel runs 32-bit programs without an emulator)
+# and a build with the plain path alone (build/release-plain).
 # Disk: 2 GiB of data here, 3 GiB while a copy to a file is timed, then 1.55 GiB more for
 # bench/queue.sh while this data is kept: at most about 3.6 GiB at once. Timings vary with the
 # machine's load: compare the ratios, not the absolute numbers.
+# For trying the scripts: BENCH_RUNS rounds of each row (default 7) and BENCH_SIZE_MIB of each
+# file (default 1024, the size the targets are set for).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/common.sh
 
 runs=${BENCH_RUNS:-7}
 if [ -n "${BENCH_DATA:-}" ]; then
@@ -17,13 +23,31 @@ else
   trap 'rm -rf "$data"' EXIT
 fi
 # BENCH_BUILD names a folder of already built programs (another revision's, say) to measure
-# instead of building this tree's.
+# instead of building this tree's; BENCH_BUILD32 and BENCH_BUILD_PLAIN then name the 32-bit and
+# the plain-path builds to measure beside it, if any.
+build32=
+build_plain=
+not_measured32=
+not_measured_plain="not measured: no build named (BENCH_BUILD_PLAIN)"
 if [ -n "${BENCH_BUILD:-}" ]; then
   build=$(cd "$BENCH_BUILD" && pwd)
+  [ -z "${BENCH_BUILD32:-}" ] || build32=$(cd "$BENCH_BUILD32" && pwd)
+  [ -z "${BENCH_BUILD_PLAIN:-}" ] || build_plain=$(cd "$BENCH_BUILD_PLAIN" && pwd)
+  [ -n "$build32" ] || not_measured32="not measured: no build named (BENCH_BUILD32)"
 else
-  cmake --preset release >/dev/null
-  cmake --build --preset release -j "$(nproc)" >/dev/null
+  # The 32-bit build is built only where it can be measured: g++-multilib is optional, as it
+  # cannot be installed beside Debian 12's cross compilers.
+  not_measured32=$(why_not_32_bit)
+  presets="release release-plain"
+  [ -n "$not_measured32" ] || presets="$presets release32"
+  for preset in $presets; do
+    echo "building build/$preset ..."
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$(nproc)" >/dev/null
+  done
   build=$PWD/build/release
+  build_plain=$PWD/build/release-plain
+  [ -n "$not_measured32" ] || build32=$PWD/build/release32
 fi
 runnel=$build/runnel/runnel
 
@@ -34,37 +58,38 @@ echo "compiler: $("${compiler:-c++}" --version | head -n 1)"
 [ -x "$build/bench/chosen_paths" ] && echo "paths: $("$build/bench/chosen_paths")"
 
 mkdir -p "$data"
-gib=$((1024 * 1024 * 1024))
+bytes=$((${BENCH_SIZE_MIB:-1024} * 1024 * 1024))
+size="${BENCH_SIZE_MIB:-1024} MiB"
+[ "$size" != "1024 MiB" ] || size="1 GiB"
 text=$data/text-1g
 binary=$data/random-1g
 empty=$data/empty
 : > "$empty"
 
-if [ ! -f "$text" ] || [ "$(stat -c %s "$text")" -ne $gib ]; then
-  # Lines of about 60 bytes, every seventh one empty, repeated up to 1 GiB.
+if [ ! -f "$text" ] || [ "$(stat -c %s "$text")" -ne $bytes ]; then
+  # Lines of about 60 bytes, every seventh one empty, repeated up to the size.
   awk 'BEGIN { srand(7); for (i = 0; i < 17000; i++) {
          if (i % 7 == 3) { print ""; continue }
          n = 30 + int(rand() * 60); s = ""
          while (length(s) < n) s = s sprintf("%x ", int(rand() * 1e6))
          print substr(s, 1, n) } }' > "$data/text-chunk"
-  while [ "$(stat -c %s "$data/text-chunk")" -lt $((64 * 1024 * 1024)) ]; do
+  chunk_bytes=$((bytes < 64 * 1024 * 1024 ? bytes : 64 * 1024 * 1024))
+  while [ "$(stat -c %s "$data/text-chunk")" -lt $chunk_bytes ]; do
     { tail -c +1 "$data/text-chunk"; tail -c +1 "$data/text-chunk"; } > "$data/text-chunk2"
     mv "$data/text-chunk2" "$data/text-chunk"
   done
   # head ends the pipeline early on purpose: no pipefail here.
-  (set +o pipefail; for _ in $(seq 20); do tail -c +1 "$data/text-chunk"; done | head -c $gib > "$text")
+  (set +o pipefail; for _ in $(seq 20); do tail -c +1 "$data/text-chunk"; done | head -c $bytes > "$text")
   rm -f "$data/text-chunk"
 fi
-if [ ! -f "$binary" ] || [ "$(stat -c %s "$binary")" -ne $gib ]; then
-  head -c $gib /dev/urandom > "$binary"
+if [ ! -f "$binary" ] || [ "$(stat -c %s "$binary")" -ne $bytes ]; then
+  head -c $bytes /dev/urandom > "$binary"
 fi
 # Bring both into the page cache. How their pages got there can weigh on every row: one copy
 # of the text, made through a pipe in small writes, took dd bs=128K 0.13-0.17 s a GiB to read
 # here, and the same bytes 0.06-0.07 s once written in 1 MiB blocks or dropped and read back
 # from disk. The bench's own files read at either speed from one run to the next.
 tail -c +1 "$text" > /dev/null; tail -c +1 "$binary" > /dev/null
-
-. bench/common.sh
 
 # measure COMMAND REFERENCE: times the two shell commands in turn, $runs rounds, and sets ns and
 # reference_ns (medians) and ratio (reference time / command time, the median of the rounds).
@@ -75,7 +100,7 @@ measure() {
   read -r ns reference_ns ratio <<<"$(alternate_ns "$runs" "$1" "$2")"
 }
 
-gbps() { awk -v ns="$1" -v b=$gib 'BEGIN { printf "%.2f", b / ns }'; }
+gbps() { awk -v ns="$1" -v b=$bytes 'BEGIN { printf "%.2f", b / ns }'; }
 
 row() {  # name reference-name target: prints what measure found
   printf '| %-34s | %7s GB/s | %-30s | %7s GB/s | %5.2fx | %-10s |\n' "$1" "$(gbps "$ns")" "$2" \
@@ -146,14 +171,16 @@ if [ -x /usr/bin/time ]; then
   printf '|%s|%s|\n' "------------------------------------------" "------------"
   printf '| %-40s | %10s |\n' "/bin/true (for scale)" "$(peak_kib /bin/true)"
   printf '| %-40s | %10s |\n' "runnel, empty file" "$(peak_kib "$runnel" "$empty")"
-  printf '| %-40s | %10s |\n' "runnel, 1 GiB text" "$(peak_kib "$runnel" "$text")"
-  printf '| %-40s | %10s |\n' "runnel -n, 1 GiB text" "$(peak_kib "$runnel" -n "$text")"
-  printf '| %-40s | %10s |\n' "runnel -A, 1 GiB random bytes" "$(peak_kib "$runnel" -A "$binary")"
+  printf '| %-40s | %10s |\n' "runnel, $size text" "$(peak_kib "$runnel" "$text")"
+  printf '| %-40s | %10s |\n' "runnel -n, $size text" "$(peak_kib "$runnel" -n "$text")"
+  printf '| %-40s | %10s |\n' "runnel -A, $size random bytes" "$(peak_kib "$runnel" -A "$binary")"
 else
   echo "peak resident size: /usr/bin/time is not installed (Debian package time)"
 fi
 
 if [ -f bench/queue.sh ]; then
   echo
-  bash bench/queue.sh "$build"
+  BENCH_BUILD32=$build32 BENCH_BUILD_PLAIN=$build_plain BENCH_NOT_MEASURED32=$not_measured32 \
+    BENCH_NOT_MEASURED_PLAIN=$not_measured_plain BENCH_TEXT=$text BENCH_RANDOM=$binary \
+    bash bench/queue.sh "$build"
 fi
