@@ -3,7 +3,7 @@
 // a time, and the SSSE3 expansion for -v.
 #include "format_paths.h"
 
-#if QUILLWORKS_VECTOR_PATHS && (defined(__x86_64__) || defined(__i386__))
+#ifdef SIMD_X86
 #include "format_x86.h"
 
 #define FORMAT_TARGET __attribute__((target("avx2,popcnt,bmi")))
@@ -108,9 +108,8 @@ struct Isa {
 }  // namespace
 #include "format_engine.h"
 
-FormatFunction format_function_avx2(const FormatSwitches& switches) {
-  return choose_format_function<Isa>(switches);
-}
-#else
-FormatFunction format_function_avx2(const FormatSwitches&) { return nullptr; }
+const FormatRow format_row_avx2 = {
+    "avx2",
+    {.sse2 = true, .ssse3 = true, .popcnt = true, .bmi1 = true, .avx2 = true},
+    choose_format_function<Isa>};
 #endif

@@ -3,7 +3,7 @@
 // expanded by compressing four candidate bytes per input byte. Every other copy is the AVX2 one.
 #include "format_paths.h"
 
-#if QUILLWORKS_VECTOR_PATHS && (defined(__x86_64__) || defined(__i386__))
+#ifdef SIMD_X86
 #include "format_x86.h"
 
 #define FORMAT_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi2,avx2,popcnt")))
@@ -86,7 +86,9 @@ struct Isa {
 }  // namespace
 #include "format_engine.h"
 
-FormatFunction format_function_avx512(const FormatSwitches& s) {
+namespace {
+
+FormatFunction choose_avx512(const FormatSwitches& s) {
   if (s.show_nonprinting && !s.number_lines && !s.squeeze_blank) {
     static constexpr FormatFunction k_visible_copies[] = {
         format_bytes<Isa, true, false, false>,
@@ -97,8 +99,14 @@ FormatFunction format_function_avx512(const FormatSwitches& s) {
     return k_visible_copies[(s.show_tabs ? 2 : 0) + (s.show_ends ? 1 : 0)];
   }
   // Lines and the other byte copies gain nothing from 64-byte steps over 32-byte ones.
-  return format_function_avx2(s);
+  return format_row_avx2.choose(s);
 }
-#else
-FormatFunction format_function_avx512(const FormatSwitches&) { return nullptr; }
+
+}  // namespace
+
+const FormatRow format_row_avx512 = {
+    "avx512",
+    {.sse2 = true, .ssse3 = true, .popcnt = true, .bmi1 = true, .avx2 = true, .avx512bw = true,
+     .avx512vbmi2 = true},
+    choose_avx512};
 #endif

@@ -113,48 +113,33 @@ std::string_view line_number_text(const LineCounter& counter) {
                           static_cast<std::size_t>(k_tab_index + 1 - counter.print_pos));
 }
 
-bool format_path_available(FormatPath path) {
-  switch (path) {
-    case FormatPath::scalar: return true;
-    case FormatPath::sse2: return format_function_sse2({}) && cpu_features().sse2;
-    case FormatPath::ssse3: return format_function_ssse3({}) && cpu_features().ssse3;
-    case FormatPath::avx2:
-      return format_function_avx2({}) && cpu_features().avx2 && cpu_features().ssse3 &&
-             cpu_features().popcnt && cpu_features().bmi1;
-    case FormatPath::avx512:
-      return format_function_avx512({}) && cpu_features().avx512bw &&
-             cpu_features().avx512vbmi2 && format_path_available(FormatPath::avx2);
-  }
-  return false;
-}
+namespace {
 
-FormatPath best_format_path() {
-  static const FormatPath best = [] {
-    for (FormatPath path :
-         {FormatPath::avx512, FormatPath::avx2, FormatPath::ssse3, FormatPath::sse2})
-      if (format_path_available(path)) return path;
-    return FormatPath::scalar;
+const FormatRow format_row_scalar = {"scalar", {}, format_function_scalar};
+
+const FormatRow* const k_rows[] = {
+#ifdef SIMD_X86
+    &format_row_avx512, &format_row_avx2, &format_row_ssse3, &format_row_sse2,
+#endif
+    &format_row_scalar,
+};
+
+}  // namespace
+
+std::span<const FormatRow* const> format_rows() { return k_rows; }
+
+const FormatRow* best_format_row() {
+  static const FormatRow* const best = [] {
+    for (const FormatRow* row : k_rows)
+      if (cpu_offers(row->needs)) return row;
+    return &format_row_scalar;
   }();
   return best;
-}
-
-CopyResult copy_formatted_on(FormatPath path, int input_fd, OutputSink& output,
-                             const FormatBuffers& buffers, const FormatSwitches& switches,
-                             FormatState& state, bool input_is_output) {
-  FormatFunction function = nullptr;
-  switch (path) {
-    case FormatPath::scalar: function = format_function_scalar(switches); break;
-    case FormatPath::sse2: function = format_function_sse2(switches); break;
-    case FormatPath::ssse3: function = format_function_ssse3(switches); break;
-    case FormatPath::avx2: function = format_function_avx2(switches); break;
-    case FormatPath::avx512: function = format_function_avx512(switches); break;
-  }
-  return function(input_fd, output, buffers, switches, state, input_is_output);
 }
 
 CopyResult copy_formatted(int input_fd, OutputSink& output, const FormatBuffers& buffers,
                           const FormatSwitches& switches, FormatState& state,
                           bool input_is_output) {
-  return copy_formatted_on(best_format_path(), input_fd, output, buffers, switches, state,
-                           input_is_output);
+  return best_format_row()->choose(switches)(input_fd, output, buffers, switches, state,
+                                             input_is_output);
 }

@@ -94,25 +94,3 @@ class FormatBuffers {
                                         const FormatBuffers& buffers,
                                         const FormatSwitches& switches, FormatState& state,
                                         bool input_is_output = false);
-
-/// The implementations of the formatted copy. Each writes the same bytes; they differ in the
-/// instructions they use.
-/// avx512 has its own -v copies (AVX-512 BW and VBMI2) and takes the rest from avx2.
-enum class FormatPath { scalar, sse2, ssse3, avx2, avx512 };
-
-/// Every FormatPath, for callers that try each.
-inline constexpr FormatPath k_format_paths[] = {FormatPath::scalar, FormatPath::sse2,
-                                                FormatPath::ssse3, FormatPath::avx2,
-                                                FormatPath::avx512};
-
-/// Whether this build has `path` and this processor can run it. The scalar path always can.
-[[nodiscard]] bool format_path_available(FormatPath path);
-
-/// The path copy_formatted takes: the fastest available one.
-[[nodiscard]] FormatPath best_format_path();
-
-/// copy_formatted on `path`, which must be available.
-[[nodiscard]] CopyResult copy_formatted_on(FormatPath path, int input_fd, OutputSink& output,
-                                           const FormatBuffers& buffers,
-                                           const FormatSwitches& switches, FormatState& state,
-                                           bool input_is_output = false);

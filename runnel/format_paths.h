@@ -6,8 +6,11 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <span>
 
+#include "cpu_features.h"
 #include "format_copy.h"
+#include "simd.h"
 
 // What one input byte becomes under -v: up to four bytes (M-^X is the longest), stored as a
 // whole so that the byte loop always copies four and advances by `length`.
@@ -56,13 +59,30 @@ using FormatFunction = CopyResult (*)(int input_fd, OutputSink& output,
                                       const FormatSwitches& switches, FormatState& state,
                                       bool input_is_output);
 
-/// The copy for `switches` built for each instruction set; null where the build has no code
-/// for that set. Whether the processor runs it is the caller's question.
+/// The copy for `switches` in plain C++, which every processor runs.
 FormatFunction format_function_scalar(const FormatSwitches& switches);
-FormatFunction format_function_sse2(const FormatSwitches& switches);
-FormatFunction format_function_ssse3(const FormatSwitches& switches);
-FormatFunction format_function_avx2(const FormatSwitches& switches);
-FormatFunction format_function_avx512(const FormatSwitches& switches);
+
+/// One implementation of the formatted copy: every row writes the same bytes; they differ in
+/// the instructions they use. Each instruction set's source defines its row.
+struct FormatRow {
+  const char* name;   ///< for test reports and measurements
+  CpuFeatures needs;  ///< the extensions it runs on
+  /// The copy for one combination of switches.
+  FormatFunction (*choose)(const FormatSwitches& switches);
+};
+
+/// Every row of this build, best first; the last is the scalar row, which every processor runs.
+std::span<const FormatRow* const> format_rows();
+
+/// The first row this processor runs, worked out once per process.
+const FormatRow* best_format_row();
+
+#ifdef SIMD_X86
+extern const FormatRow format_row_avx512;
+extern const FormatRow format_row_avx2;
+extern const FormatRow format_row_ssse3;
+extern const FormatRow format_row_sse2;
+#endif
 
 /// The place of the lowest set bit of `bits`; 64 when none is. 32-bit x86 has no 64-bit count,
 /// and the compiler calls a library function for one there: the halves are counted instead.
