@@ -41,6 +41,51 @@ constexpr std::size_t output_buffer_size(std::size_t insize, std::size_t outsize
 // The shuffle expansion measured the same either way.
 constexpr std::size_t k_output_offset = 2112;
 
+// Loads reach up to k_copy_ahead bytes past a block's end, onto bytes that no read wrote. They
+// are cleared after each read (not the whole buffer once, which would fault in all its pages
+// at the start of every run), so that memory checkers have nothing to report about the bits
+// the copy then ignores. The input buffer has room for them.
+void clear_past_block(unsigned char* block, ssize_t length) {
+  std::memset(block + length, 0, k_copy_ahead + 1);
+}
+
+// Writes whole blocks of `outsize` from the start of the buffer while that many are pending and
+// moves the rest to the start. False on a write error.
+bool write_whole_blocks(OutputSink& output, char* out_buffer, char*& out, std::size_t outsize) {
+  char* block = out_buffer;
+  do {
+    if (write_output(output, block, outsize) < 0) return false;
+    block += outsize;
+  } while (static_cast<std::size_t>(out - block) >= outsize);
+  std::size_t rest = static_cast<std::size_t>(out - block);
+  std::memmove(out_buffer, block, rest);
+  out = out_buffer + rest;
+  return true;
+}
+
+// Before each read: whole output blocks, then the rest. False on a write error.
+bool write_pending(OutputSink& output, char* out_buffer, char* out, std::size_t outsize) {
+  if (static_cast<std::size_t>(out - out_buffer) >= outsize &&
+      !write_whole_blocks(output, out_buffer, out, outsize))
+    return false;
+  return write_output(output, out_buffer, static_cast<std::size_t>(out - out_buffer)) >= 0;
+}
+
+// Reads the next block: its length, 0 at the end of input, or -1 with `result` set to why the
+// copy stops. Besides a read error, that is an input that reads the file the output writes
+// when the output has got ahead of it: every line made longer (-n, -v) then keeps the output
+// ahead, and the copy would read its own output for ever. Checked once a block, and only then.
+ssize_t read_block(int input_fd, const OutputSink& output, bool input_is_output,
+                   const FormatBuffers& buffers, CopyResult& result) {
+  if (input_is_output && copy_reads_its_output(input_fd, output.fd, false)) {
+    result = CopyResult::input_is_output;
+    return -1;
+  }
+  const ssize_t n = read_retrying(input_fd, buffers.in(), buffers.insize());
+  if (n < 0) result = CopyResult::read_error;
+  return n;
+}
+
 }  // namespace
 
 FormatFunction format_function_scalar(const FormatSwitches& switches) {
@@ -94,9 +139,34 @@ const FormatRow* best_format_row() {
   return best;
 }
 
+CopyResult copy_formatted_by(FormatFunction kernel, int input_fd, OutputSink& output,
+                             const FormatBuffers& buffers, const FormatSwitches& switches,
+                             FormatState& state, bool input_is_output) {
+  auto* const in_start = reinterpret_cast<unsigned char*>(buffers.in());
+  char* const out_buffer = buffers.out();
+  const std::size_t outsize = buffers.outsize();
+  char* const flush_at = out_buffer + outsize;
+  char* out = out_buffer;
+  for (;;) {
+    if (!write_pending(output, out_buffer, out, outsize)) return CopyResult::write_error;
+    CopyResult result = CopyResult::done;
+    const ssize_t n = read_block(input_fd, output, input_is_output, buffers, result);
+    if (n <= 0) return result;
+    const unsigned char* const end = in_start + n;
+    clear_past_block(in_start, n);
+    in_start[n] = '\n';
+    // The kernel stops when the output reaches a whole block: it is passed on, and the rest of
+    // the input block formatted after what is left.
+    FormatStop stop{in_start, out_buffer};
+    while ((stop = kernel(stop.in, end, stop.out, flush_at, switches, state)).in != end)
+      if (!write_whole_blocks(output, out_buffer, stop.out, outsize)) return CopyResult::write_error;
+    out = stop.out;
+  }
+}
+
 CopyResult copy_formatted(int input_fd, OutputSink& output, const FormatBuffers& buffers,
                           const FormatSwitches& switches, FormatState& state,
                           bool input_is_output) {
-  return best_format_row()->choose(switches)(input_fd, output, buffers, switches, state,
-                                             input_is_output);
+  return copy_formatted_by(best_format_row()->choose(switches), input_fd, output, buffers,
+                           switches, state, input_is_output);
 }

@@ -53,11 +53,19 @@ constexpr ExpansionTable make_visible_table(bool show_tabs) {
 inline constexpr ExpansionTable k_visible = make_visible_table(false);
 inline constexpr ExpansionTable k_visible_tabs = make_visible_table(true);
 
-/// A formatted copy for one combination of switches, with copy_formatted's contract.
-using FormatFunction = CopyResult (*)(int input_fd, OutputSink& output,
-                                      const FormatBuffers& buffers,
-                                      const FormatSwitches& switches, FormatState& state,
-                                      bool input_is_output);
+/// Where a kernel stopped: the end of the input it took and of the output it wrote.
+struct FormatStop {
+  const unsigned char* in;
+  char* out;
+};
+
+/// The kernel of a formatted copy for one combination of switches: formats [p, end) at `out`
+/// and updates `state`. The byte at `end` is a newline (the sentinel) and k_copy_ahead bytes
+/// after it are readable; the kernel may store k_copy_ahead bytes past its output. It returns
+/// at `end`, or earlier after a line that takes the output to `flush_at` or past it.
+using FormatFunction = FormatStop (*)(const unsigned char* p, const unsigned char* end,
+                                      char* out, char* flush_at,
+                                      const FormatSwitches& switches, FormatState& state);
 
 /// The copy for `switches` in plain C++, which every processor runs.
 FormatFunction format_function_scalar(const FormatSwitches& switches);
@@ -76,6 +84,12 @@ std::span<const FormatRow* const> format_rows();
 
 /// The first row this processor runs, worked out once per process.
 const FormatRow* best_format_row();
+
+/// copy_formatted with `kernel`, which must suit `switches`.
+[[nodiscard]] CopyResult copy_formatted_by(FormatFunction kernel, int input_fd,
+                                           OutputSink& output, const FormatBuffers& buffers,
+                                           const FormatSwitches& switches, FormatState& state,
+                                           bool input_is_output = false);
 
 #ifdef SIMD_X86
 extern const FormatRow format_row_avx512;

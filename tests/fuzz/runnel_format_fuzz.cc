@@ -118,7 +118,8 @@ std::string engine_format(std::string_view text, const Plan& plan,
     g_input_pos = 0;
     OutputSink output{k_output_fd};
     CopyResult result =
-        row.choose(plan.switches)(k_input_fd, output, buffers, plan.switches, state, false);
+        copy_formatted_by(row.choose(plan.switches), k_input_fd, output, buffers, plan.switches,
+                          state);
     if (result != CopyResult::done) std::abort();
     begin = end;
   }

@@ -45,7 +45,8 @@ std::string format(const std::vector<std::string>& operands, const FormatSwitche
     // sees any overrun and nothing leaks from one operand into the next.
     FormatBuffers buffers(insize, outsize);
     UniqueFd input = memory_file(operand);
-    EXPECT_EQ(row->choose(sw)(input.get(), sink, buffers, sw, state, false), CopyResult::done);
+    EXPECT_EQ(copy_formatted_by(row->choose(sw), input.get(), sink, buffers, sw, state),
+              CopyResult::done);
   }
   return contents(output.get());
 }
