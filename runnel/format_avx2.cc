@@ -8,7 +8,7 @@
 
 #define FORMAT_TARGET __attribute__((target("avx2,popcnt,bmi")))
 namespace {
-struct Isa {
+struct Isa : Bmi1Bits {
   using Vec = __m256i;
   static constexpr unsigned width = 32;
   static constexpr bool expands = true;
@@ -44,19 +44,6 @@ struct Isa {
   FORMAT_TARGET static std::uint64_t bits(Vec v) {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
   }
-  // TZCNT and BLSR (BMI1). 32-bit x86 has no 64-bit forms of them: there the bits are
-  // counted and cleared on the halves.
-#if defined(__x86_64__)
-  FORMAT_TARGET static std::uint64_t lowest_bit(std::uint64_t bits) { return _tzcnt_u64(bits); }
-  FORMAT_TARGET static std::uint64_t without_lowest_bit(std::uint64_t bits) {
-    return _blsr_u64(bits);
-  }
-#else
-  FORMAT_TARGET static std::uint64_t lowest_bit(std::uint64_t bits) { return lowest_set_bit(bits); }
-  FORMAT_TARGET static std::uint64_t without_lowest_bit(std::uint64_t bits) {
-    return bits & (bits - 1);
-  }
-#endif
   FORMAT_TARGET static std::uint64_t newline_mask(Vec v, const Constants& k) {
     return bits(_mm256_cmpeq_epi8(v, k.newline));
   }

@@ -119,9 +119,11 @@ FORMAT_TARGET inline char* copy_content(const unsigned char* p, const unsigned c
                                         char* out) {
   if constexpr (Isa::width > 0 && !Visible && !Tabs) {
     constexpr std::size_t width = Isa::width;
+    // As many whole vectors as the slack past the sentinel and the output holds.
+    constexpr std::size_t ahead = k_copy_ahead / width * width;
     std::size_t length = static_cast<std::size_t>(end - p);
-    for (std::size_t i = 0; i < k_copy_ahead; i += width) Isa::store(out + i, Isa::load(p + i));
-    for (std::size_t i = k_copy_ahead; i < length; i += width)
+    for (std::size_t i = 0; i < ahead; i += width) Isa::store(out + i, Isa::load(p + i));
+    for (std::size_t i = ahead; i < length; i += width)
       Isa::store(out + i, Isa::load(p + i));
     return out + length;
   } else {
