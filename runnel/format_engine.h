@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The formatted copy's loops, written once over a small set of vector operations. Each source
+// The formatted copy's kernels, written once over a small set of vector operations. Each source
 // that includes this header compiles it for one instruction set: it defines FORMAT_TARGET (the
 // target attribute of that set, or nothing) and a struct `Isa` with the operations, then
 // includes this file. Everything here has internal linkage, so no function compiled for a wide

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// What the implementations of the formatted copy share: the -v table, and the entry point of
-// each instruction set.
+// What the implementations of the formatted copy share: the -v table, what a kernel does, and
+// the rows of the instruction sets.
 #pragma once
 
 #include <array>
@@ -67,7 +67,7 @@ using FormatFunction = FormatStop (*)(const unsigned char* p, const unsigned cha
                                       char* out, char* flush_at,
                                       const FormatSwitches& switches, FormatState& state);
 
-/// The copy for `switches` in plain C++, which every processor runs.
+/// The kernel for `switches` in plain C++, which every processor runs.
 FormatFunction format_function_scalar(const FormatSwitches& switches);
 
 /// One implementation of the formatted copy: every row writes the same bytes; they differ in
@@ -75,7 +75,7 @@ FormatFunction format_function_scalar(const FormatSwitches& switches);
 struct FormatRow {
   const char* name;   ///< for test reports and measurements
   CpuFeatures needs;  ///< the extensions it runs on
-  /// The copy for one combination of switches.
+  /// The kernel for one combination of switches.
   FormatFunction (*choose)(const FormatSwitches& switches);
 };
 
