@@ -3,12 +3,12 @@
 // a time, and the SSSE3 expansion for -v.
 #include "format_paths.h"
 
-#if QUILLWORKS_VECTOR_PATHS && (defined(__x86_64__) || defined(__i386__))
+#ifdef SIMD_X86
 #include "format_x86.h"
 
 #define FORMAT_TARGET __attribute__((target("avx2,popcnt,bmi")))
 namespace {
-struct Isa {
+struct Isa : Bmi1Bits {
   using Vec = __m256i;
   static constexpr unsigned width = 32;
   static constexpr bool expands = true;
@@ -44,19 +44,6 @@ struct Isa {
   FORMAT_TARGET static std::uint64_t bits(Vec v) {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
   }
-  // TZCNT and BLSR (BMI1). 32-bit x86 has no 64-bit forms of them: there the bits are
-  // counted and cleared on the halves.
-#if defined(__x86_64__)
-  FORMAT_TARGET static std::uint64_t lowest_bit(std::uint64_t bits) { return _tzcnt_u64(bits); }
-  FORMAT_TARGET static std::uint64_t without_lowest_bit(std::uint64_t bits) {
-    return _blsr_u64(bits);
-  }
-#else
-  FORMAT_TARGET static std::uint64_t lowest_bit(std::uint64_t bits) { return lowest_set_bit(bits); }
-  FORMAT_TARGET static std::uint64_t without_lowest_bit(std::uint64_t bits) {
-    return bits & (bits - 1);
-  }
-#endif
   FORMAT_TARGET static std::uint64_t newline_mask(Vec v, const Constants& k) {
     return bits(_mm256_cmpeq_epi8(v, k.newline));
   }
@@ -108,9 +95,8 @@ struct Isa {
 }  // namespace
 #include "format_engine.h"
 
-FormatFunction format_function_avx2(const FormatSwitches& switches) {
-  return choose_format_function<Isa>(switches);
-}
-#else
-FormatFunction format_function_avx2(const FormatSwitches&) { return nullptr; }
+const FormatRow format_row_avx2 = {
+    "avx2",
+    {.sse2 = true, .ssse3 = true, .popcnt = true, .bmi1 = true, .avx2 = true},
+    choose_format_function<Isa>};
 #endif

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The formatted copy and the line counter.
+// The formatted copy: its buffers, the scalar row and the table of rows.
 #include "format_copy.h"
 
 #include "cpu_features.h"
@@ -18,10 +18,6 @@ struct Isa {
 #include "format_engine.h"
 
 namespace {
-
-constexpr int k_tab_index = k_line_digits;
-constexpr int k_last_digit = k_line_digits - 1;
-constexpr int k_column_width = 6;
 
 // Bytes the copy may store past the end of the text it has built.
 constexpr std::size_t k_store_slack = k_copy_ahead;
@@ -44,6 +40,51 @@ constexpr std::size_t output_buffer_size(std::size_t insize, std::size_t outsize
 // output 2112 bytes off measured 1.7x faster for -v on random bytes through the byte table.
 // The shuffle expansion measured the same either way.
 constexpr std::size_t k_output_offset = 2112;
+
+// Loads reach up to k_copy_ahead bytes past a block's end, onto bytes that no read wrote. They
+// are cleared after each read (not the whole buffer once, which would fault in all its pages
+// at the start of every run), so that memory checkers have nothing to report about the bits
+// the copy then ignores. The input buffer has room for them.
+void clear_past_block(unsigned char* block, ssize_t length) {
+  std::memset(block + length, 0, k_copy_ahead + 1);
+}
+
+// Writes whole blocks of `outsize` from the start of the buffer while that many are pending and
+// moves the rest to the start. False on a write error.
+bool write_whole_blocks(OutputSink& output, char* out_buffer, char*& out, std::size_t outsize) {
+  char* block = out_buffer;
+  do {
+    if (write_output(output, block, outsize) < 0) return false;
+    block += outsize;
+  } while (static_cast<std::size_t>(out - block) >= outsize);
+  std::size_t rest = static_cast<std::size_t>(out - block);
+  std::memmove(out_buffer, block, rest);
+  out = out_buffer + rest;
+  return true;
+}
+
+// Before each read: whole output blocks, then the rest. False on a write error.
+bool write_pending(OutputSink& output, char* out_buffer, char* out, std::size_t outsize) {
+  if (static_cast<std::size_t>(out - out_buffer) >= outsize &&
+      !write_whole_blocks(output, out_buffer, out, outsize))
+    return false;
+  return write_output(output, out_buffer, static_cast<std::size_t>(out - out_buffer)) >= 0;
+}
+
+// Reads the next block: its length, 0 at the end of input, or -1 with `result` set to why the
+// copy stops. Besides a read error, that is an input that reads the file the output writes
+// when the output has got ahead of it: every line made longer (-n, -v) then keeps the output
+// ahead, and the copy would read its own output for ever. Checked once a block, and only then.
+ssize_t read_block(int input_fd, const OutputSink& output, bool input_is_output,
+                   const FormatBuffers& buffers, CopyResult& result) {
+  if (input_is_output && copy_reads_its_output(input_fd, output.fd, false)) {
+    result = CopyResult::input_is_output;
+    return -1;
+  }
+  const ssize_t n = read_retrying(input_fd, buffers.in(), buffers.insize());
+  if (n < 0) result = CopyResult::read_error;
+  return n;
+}
 
 }  // namespace
 
@@ -74,87 +115,58 @@ FormatBuffers::FormatBuffers(std::size_t insize, std::size_t outsize)
       m_out(page_aligned_buffer(k_output_offset + output_buffer_size(insize, outsize))),
       m_out_start(m_out ? m_out.get() + k_output_offset : nullptr) {}
 
-LineCounter line_counter_start() { return line_counter_at("0"); }
+namespace {
 
-LineCounter line_counter_at(std::string_view digits) {
-  LineCounter counter;
-  std::memset(counter.field, ' ', k_line_digits);
-  counter.field[k_tab_index] = '\t';
-  counter.field[k_tab_index + 1] = '\0';
-  std::size_t count = digits.size() < static_cast<std::size_t>(k_line_digits)
-                          ? digits.size()
-                          : static_cast<std::size_t>(k_line_digits);
-  counter.first_digit = k_tab_index - static_cast<int>(count);
-  std::memcpy(counter.field + counter.first_digit, digits.data(), count);
-  counter.print_pos = k_tab_index - k_column_width;
-  if (counter.first_digit < counter.print_pos) counter.print_pos = counter.first_digit;
-  return counter;
-}
+const FormatRow format_row_scalar = {"scalar", {}, format_function_scalar};
 
-void advance_line_number(LineCounter& counter) {
-  for (int pos = k_last_digit; pos >= counter.first_digit; --pos) {
-    if (counter.field[pos] < '9') {
-      ++counter.field[pos];
-      return;
-    }
-    counter.field[pos] = '0';
-  }
-  // The carry ran past the leftmost digit: the number gains one.
-  if (counter.first_digit == 0) {
-    std::memset(counter.field, '9', k_line_digits);
-    return;
-  }
-  counter.field[--counter.first_digit] = '1';
-  if (counter.first_digit < counter.print_pos) counter.print_pos = counter.first_digit;
-}
+const FormatRow* const k_rows[] = {
+#ifdef SIMD_X86
+    &format_row_avx512, &format_row_avx2, &format_row_ssse3, &format_row_sse2,
+#endif
+    &format_row_scalar,
+};
 
-std::string_view line_number_text(const LineCounter& counter) {
-  return std::string_view(counter.field + counter.print_pos,
-                          static_cast<std::size_t>(k_tab_index + 1 - counter.print_pos));
-}
+}  // namespace
 
-bool format_path_available(FormatPath path) {
-  switch (path) {
-    case FormatPath::scalar: return true;
-    case FormatPath::sse2: return format_function_sse2({}) && cpu_features().sse2;
-    case FormatPath::ssse3: return format_function_ssse3({}) && cpu_features().ssse3;
-    case FormatPath::avx2:
-      return format_function_avx2({}) && cpu_features().avx2 && cpu_features().ssse3 &&
-             cpu_features().popcnt && cpu_features().bmi1;
-    case FormatPath::avx512:
-      return format_function_avx512({}) && cpu_features().avx512bw &&
-             cpu_features().avx512vbmi2 && format_path_available(FormatPath::avx2);
-  }
-  return false;
-}
+std::span<const FormatRow* const> format_rows() { return k_rows; }
 
-FormatPath best_format_path() {
-  static const FormatPath best = [] {
-    for (FormatPath path :
-         {FormatPath::avx512, FormatPath::avx2, FormatPath::ssse3, FormatPath::sse2})
-      if (format_path_available(path)) return path;
-    return FormatPath::scalar;
+const FormatRow* best_format_row() {
+  static const FormatRow* const best = [] {
+    for (const FormatRow* row : k_rows)
+      if (cpu_offers(row->needs)) return row;
+    return &format_row_scalar;
   }();
   return best;
 }
 
-CopyResult copy_formatted_on(FormatPath path, int input_fd, OutputSink& output,
+CopyResult copy_formatted_by(FormatFunction kernel, int input_fd, OutputSink& output,
                              const FormatBuffers& buffers, const FormatSwitches& switches,
                              FormatState& state, bool input_is_output) {
-  FormatFunction function = nullptr;
-  switch (path) {
-    case FormatPath::scalar: function = format_function_scalar(switches); break;
-    case FormatPath::sse2: function = format_function_sse2(switches); break;
-    case FormatPath::ssse3: function = format_function_ssse3(switches); break;
-    case FormatPath::avx2: function = format_function_avx2(switches); break;
-    case FormatPath::avx512: function = format_function_avx512(switches); break;
+  auto* const in_start = reinterpret_cast<unsigned char*>(buffers.in());
+  char* const out_buffer = buffers.out();
+  const std::size_t outsize = buffers.outsize();
+  char* const flush_at = out_buffer + outsize;
+  char* out = out_buffer;
+  for (;;) {
+    if (!write_pending(output, out_buffer, out, outsize)) return CopyResult::write_error;
+    CopyResult result = CopyResult::done;
+    const ssize_t n = read_block(input_fd, output, input_is_output, buffers, result);
+    if (n <= 0) return result;
+    const unsigned char* const end = in_start + n;
+    clear_past_block(in_start, n);
+    in_start[n] = '\n';
+    // The kernel stops when the output reaches a whole block: it is passed on, and the rest of
+    // the input block formatted after what is left.
+    FormatStop stop{in_start, out_buffer};
+    while ((stop = kernel(stop.in, end, stop.out, flush_at, switches, state)).in != end)
+      if (!write_whole_blocks(output, out_buffer, stop.out, outsize)) return CopyResult::write_error;
+    out = stop.out;
   }
-  return function(input_fd, output, buffers, switches, state, input_is_output);
 }
 
 CopyResult copy_formatted(int input_fd, OutputSink& output, const FormatBuffers& buffers,
                           const FormatSwitches& switches, FormatState& state,
                           bool input_is_output) {
-  return copy_formatted_on(best_format_path(), input_fd, output, buffers, switches, state,
-                           input_is_output);
+  return copy_formatted_by(best_format_row()->choose(switches), input_fd, output, buffers,
+                           switches, state, input_is_output);
 }

@@ -4,9 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 #include "fd_io.h"
+#include "line_number.h"
 #include "plain_copy.h"
 
 /// The six formatting switches of the command line.
@@ -22,35 +22,6 @@ struct FormatSwitches {
 /// Applies the formatting option letter `letter` (one of "benstvAET") to `switches`. Returns
 /// false, changing nothing, for any other letter.
 [[nodiscard]] bool apply_format_option(FormatSwitches& switches, int letter);
-
-/// Digits the line-number field holds. A count that needs more stays at all nines; no real
-/// stream gets there (10^22 lines).
-inline constexpr int k_line_digits = 22;
-
-/// The line number as decimal text, right-aligned in six columns and followed by a TAB; the
-/// column widens to the left once the number needs more than six digits.
-struct LineCounter {
-  /// Digits at [0, k_line_digits), then the TAB and a NUL.
-  char field[k_line_digits + 2];
-  int print_pos;    ///< where the emitted text starts
-  int first_digit;  ///< leftmost digit
-};
-
-/// Longest text a LineCounter emits: every digit and the TAB.
-inline constexpr std::size_t k_max_field_text = k_line_digits + 1;
-
-/// A counter holding 0 (the first number emitted is 1).
-LineCounter line_counter_start();
-
-/// A counter holding `digits` (decimal, at most k_line_digits of them), for tests that need
-/// large numbers without counting up to them.
-LineCounter line_counter_at(std::string_view digits);
-
-/// Adds one to the counter.
-void advance_line_number(LineCounter& counter);
-
-/// The text a counter emits: its digits right-aligned in six columns, then a TAB.
-std::string_view line_number_text(const LineCounter& counter);
 
 /// State that carries over from one operand to the next, so that the operands are numbered and
 /// squeezed as one stream.
@@ -94,25 +65,3 @@ class FormatBuffers {
                                         const FormatBuffers& buffers,
                                         const FormatSwitches& switches, FormatState& state,
                                         bool input_is_output = false);
-
-/// The implementations of the formatted copy. Each writes the same bytes; they differ in the
-/// instructions they use.
-/// avx512 has its own -v copies (AVX-512 BW and VBMI2) and takes the rest from avx2.
-enum class FormatPath { scalar, sse2, ssse3, avx2, avx512 };
-
-/// Every FormatPath, for callers that try each.
-inline constexpr FormatPath k_format_paths[] = {FormatPath::scalar, FormatPath::sse2,
-                                                FormatPath::ssse3, FormatPath::avx2,
-                                                FormatPath::avx512};
-
-/// Whether this build has `path` and this processor can run it. The scalar path always can.
-[[nodiscard]] bool format_path_available(FormatPath path);
-
-/// The path copy_formatted takes: the fastest available one.
-[[nodiscard]] FormatPath best_format_path();
-
-/// copy_formatted on `path`, which must be available.
-[[nodiscard]] CopyResult copy_formatted_on(FormatPath path, int input_fd, OutputSink& output,
-                                           const FormatBuffers& buffers,
-                                           const FormatSwitches& switches, FormatState& state,
-                                           bool input_is_output = false);

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
-// What the implementations of the formatted copy share: the -v table, and the entry point of
-// each instruction set.
+// What the implementations of the formatted copy share: the -v table, what a kernel does, and
+// the rows of the instruction sets.
 #pragma once
 
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <span>
 
+#include "cpu_features.h"
 #include "format_copy.h"
+#include "simd.h"
 
 // What one input byte becomes under -v: up to four bytes (M-^X is the longest), stored as a
 // whole so that the byte loop always copies four and advances by `length`.
@@ -50,19 +53,50 @@ constexpr ExpansionTable make_visible_table(bool show_tabs) {
 inline constexpr ExpansionTable k_visible = make_visible_table(false);
 inline constexpr ExpansionTable k_visible_tabs = make_visible_table(true);
 
-/// A formatted copy for one combination of switches, with copy_formatted's contract.
-using FormatFunction = CopyResult (*)(int input_fd, OutputSink& output,
-                                      const FormatBuffers& buffers,
-                                      const FormatSwitches& switches, FormatState& state,
-                                      bool input_is_output);
+/// Where a kernel stopped: the end of the input it took and of the output it wrote.
+struct FormatStop {
+  const unsigned char* in;
+  char* out;
+};
 
-/// The copy for `switches` built for each instruction set; null where the build has no code
-/// for that set. Whether the processor runs it is the caller's question.
+/// The kernel of a formatted copy for one combination of switches: formats [p, end) at `out`
+/// and updates `state`. The byte at `end` is a newline (the sentinel) and k_copy_ahead bytes
+/// after it are readable; the kernel may store k_copy_ahead bytes past its output. It returns
+/// at `end`, or earlier after a line that takes the output to `flush_at` or past it.
+using FormatFunction = FormatStop (*)(const unsigned char* p, const unsigned char* end,
+                                      char* out, char* flush_at,
+                                      const FormatSwitches& switches, FormatState& state);
+
+/// The kernel for `switches` in plain C++, which every processor runs.
 FormatFunction format_function_scalar(const FormatSwitches& switches);
-FormatFunction format_function_sse2(const FormatSwitches& switches);
-FormatFunction format_function_ssse3(const FormatSwitches& switches);
-FormatFunction format_function_avx2(const FormatSwitches& switches);
-FormatFunction format_function_avx512(const FormatSwitches& switches);
+
+/// One implementation of the formatted copy: every row writes the same bytes; they differ in
+/// the instructions they use. Each instruction set's source defines its row.
+struct FormatRow {
+  const char* name;   ///< for test reports and measurements
+  CpuFeatures needs;  ///< the extensions it runs on
+  /// The kernel for one combination of switches.
+  FormatFunction (*choose)(const FormatSwitches& switches);
+};
+
+/// Every row of this build, best first; the last is the scalar row, which every processor runs.
+std::span<const FormatRow* const> format_rows();
+
+/// The first row this processor runs, worked out once per process.
+const FormatRow* best_format_row();
+
+/// copy_formatted with `kernel`, which must suit `switches`.
+[[nodiscard]] CopyResult copy_formatted_by(FormatFunction kernel, int input_fd,
+                                           OutputSink& output, const FormatBuffers& buffers,
+                                           const FormatSwitches& switches, FormatState& state,
+                                           bool input_is_output = false);
+
+#ifdef SIMD_X86
+extern const FormatRow format_row_avx512;
+extern const FormatRow format_row_avx2;
+extern const FormatRow format_row_ssse3;
+extern const FormatRow format_row_sse2;
+#endif
 
 /// The place of the lowest set bit of `bits`; 64 when none is. 32-bit x86 has no 64-bit count,
 /// and the compiler calls a library function for one there: the halves are counted instead.

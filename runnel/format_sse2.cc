@@ -3,7 +3,7 @@
 // examined at a time.
 #include "format_paths.h"
 
-#if QUILLWORKS_VECTOR_PATHS && (defined(__x86_64__) || defined(__i386__))
+#ifdef SIMD_X86
 #include "format_x86.h"
 
 #define FORMAT_TARGET SSE2_TARGET
@@ -14,9 +14,5 @@ struct Isa : Sse2Ops {
 }  // namespace
 #include "format_engine.h"
 
-FormatFunction format_function_sse2(const FormatSwitches& switches) {
-  return choose_format_function<Isa>(switches);
-}
-#else
-FormatFunction format_function_sse2(const FormatSwitches&) { return nullptr; }
+const FormatRow format_row_sse2 = {"sse2", {.sse2 = true}, choose_format_function<Isa>};
 #endif

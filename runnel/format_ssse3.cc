@@ -3,7 +3,7 @@
 // -v expanded by byte shuffles rather than one byte at a time through the table.
 #include "format_paths.h"
 
-#if QUILLWORKS_VECTOR_PATHS && (defined(__x86_64__) || defined(__i386__))
+#ifdef SIMD_X86
 #include "format_x86.h"
 
 #define FORMAT_TARGET __attribute__((target("ssse3")))
@@ -18,9 +18,11 @@ struct Isa : Sse2Ops {
 }  // namespace
 #include "format_engine.h"
 
+namespace {
+
 // Only -v uses the shuffles: every other copy would be the SSE2 path's code again.
-FormatFunction format_function_ssse3(const FormatSwitches& s) {
-  if (!s.show_nonprinting) return format_function_sse2(s);
+FormatFunction choose_ssse3(const FormatSwitches& s) {
+  if (!s.show_nonprinting) return format_row_sse2.choose(s);
   constexpr Numbers R = Numbers::from_switches;
   static constexpr FormatFunction k_bytes[] = {
       format_bytes<Isa, true, false, false>,
@@ -37,6 +39,8 @@ FormatFunction format_function_ssse3(const FormatSwitches& s) {
   unsigned index = (s.show_tabs ? 2 : 0) + (s.show_ends ? 1 : 0);
   return !s.number_lines && !s.squeeze_blank ? k_bytes[index] : k_lines[index];
 }
-#else
-FormatFunction format_function_ssse3(const FormatSwitches&) { return nullptr; }
+
+}  // namespace
+
+const FormatRow format_row_ssse3 = {"ssse3", {.sse2 = true, .ssse3 = true}, choose_ssse3};
 #endif

@@ -56,6 +56,22 @@ struct Sse2Ops {
   }
 };
 
+// The lowest set bit with TZCNT and BLSR (BMI1), for the sets that come with it. 32-bit x86 has
+// no 64-bit forms of them: there the bits are counted and cleared on the halves.
+struct Bmi1Bits {
+#if defined(__x86_64__)
+  __attribute__((target("bmi"))) static std::uint64_t lowest_bit(std::uint64_t bits) {
+    return _tzcnt_u64(bits);
+  }
+  __attribute__((target("bmi"))) static std::uint64_t without_lowest_bit(std::uint64_t bits) {
+    return _blsr_u64(bits);
+  }
+#else
+  static std::uint64_t lowest_bit(std::uint64_t bits) { return lowest_set_bit(bits); }
+  static std::uint64_t without_lowest_bit(std::uint64_t bits) { return bits & (bits - 1); }
+#endif
+};
+
 // Under -v a byte becomes an optional "M-" (bit 7 set), an optional "^" (a control or DEL once
 // bit 7 is cleared) and the shown byte; under -E a newline becomes "$" and the newline, the
 // same shape with "$" for the "^". Four input bytes give at most 16 output bytes, so one shuffle

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "format_copy.h"
+#include "format_paths.h"
 
 namespace {
 
@@ -103,7 +103,7 @@ std::string digits_of(std::uint64_t value) { return std::to_string(value); }
 std::string engine_format(std::string_view text, const Plan& plan,
                           const std::vector<std::size_t>& cuts,
                           const std::vector<std::size_t>& read_sizes, std::size_t insize,
-                          std::size_t outsize, FormatPath path) {
+                          std::size_t outsize, const FormatRow& row) {
   FormatBuffers buffers(insize, outsize);
   if (!buffers) std::abort();
   FormatState state;
@@ -117,7 +117,9 @@ std::string engine_format(std::string_view text, const Plan& plan,
     g_input = text.substr(begin, end - begin);
     g_input_pos = 0;
     OutputSink output{k_output_fd};
-    CopyResult result = copy_formatted_on(path, k_input_fd, output, buffers, plan.switches, state);
+    CopyResult result =
+        copy_formatted_by(row.choose(plan.switches), k_input_fd, output, buffers, plan.switches,
+                          state);
     if (result != CopyResult::done) std::abort();
     begin = end;
   }
@@ -177,19 +179,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string expected = reference_format(text, plan.switches, plan.first_number);
   std::size_t whole_block = text.empty() ? 1 : text.size();
-  for (FormatPath path : k_format_paths) {
-    if (!format_path_available(path)) continue;
+  for (const FormatRow* row : format_rows()) {
+    if (!cpu_offers(row->needs)) continue;
     std::string cut = engine_format(text, plan, plan.cuts, plan.read_sizes, plan.insize,
-                                    plan.outsize, path);
-    std::string whole = engine_format(text, plan, {}, {}, whole_block, whole_block, path);
+                                    plan.outsize, *row);
+    std::string whole = engine_format(text, plan, {}, {}, whole_block, whole_block, *row);
     if (cut != whole) {
-      std::fprintf(stderr, "path %d: operands and short reads changed the output\n",
-                   static_cast<int>(path));
+      std::fprintf(stderr, "%s row: operands and short reads changed the output\n", row->name);
       std::abort();
     }
     if (whole != expected) {
-      std::fprintf(stderr, "path %d: the output differs from the byte-by-byte formatter\n",
-                   static_cast<int>(path));
+      std::fprintf(stderr, "%s row: the output differs from the byte-by-byte formatter\n",
+                   row->name);
       std::abort();
     }
   }

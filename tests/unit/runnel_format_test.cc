@@ -16,6 +16,7 @@
 
 #include "fd_io.h"
 #include "format_copy.h"
+#include "format_paths.h"
 #include "memory_file.h"
 
 namespace {
@@ -36,7 +37,7 @@ using test_support::memory_file;
 // Copies each operand in turn with one carried state, as the program does.
 std::string format(const std::vector<std::string>& operands, const FormatSwitches& sw,
                    FormatState& state, std::size_t insize = 512, std::size_t outsize = 512,
-                   FormatPath path = best_format_path()) {
+                   const FormatRow* row = best_format_row()) {
   UniqueFd output = memory_file("");
   OutputSink sink{output.get()};
   for (const std::string& operand : operands) {
@@ -44,7 +45,7 @@ std::string format(const std::vector<std::string>& operands, const FormatSwitche
     // sees any overrun and nothing leaks from one operand into the next.
     FormatBuffers buffers(insize, outsize);
     UniqueFd input = memory_file(operand);
-    EXPECT_EQ(copy_formatted_on(path, input.get(), sink, buffers, sw, state),
+    EXPECT_EQ(copy_formatted_by(row->choose(sw), input.get(), sink, buffers, sw, state),
               CopyResult::done);
   }
   return contents(output.get());
@@ -159,13 +160,34 @@ std::string chunk_edge_text() {
   return text;
 }
 
-// Every path this processor runs writes what the scalar path writes, under every combination
-// of the six switches, whole and read in odd blocks, and leaves the same newline run.
-class FormatPathMatchesScalar : public testing::TestWithParam<FormatPath> {};
+// The dispatcher takes the best row that the compiler's own run-time check allows, and the
+// table ends with the scalar row, which runs everywhere.
+TEST(FormatRows, TheDispatcherTakesTheBestRowTheProcessorRuns) {
+  std::string best = "scalar";
+#if defined(SIMD_X86)
+  __builtin_cpu_init();
+  const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
+                    __builtin_cpu_supports("bmi") && __builtin_cpu_supports("ssse3");
+  if (avx2 && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2"))
+    best = "avx512";
+  else if (avx2)
+    best = "avx2";
+  else if (__builtin_cpu_supports("ssse3"))
+    best = "ssse3";
+  else if (__builtin_cpu_supports("sse2"))
+    best = "sse2";
+#endif
+  EXPECT_EQ(best_format_row()->name, best);
+  EXPECT_EQ(format_rows().back()->name, std::string("scalar"));
+}
 
-TEST_P(FormatPathMatchesScalar, OnEverySwitchCombination) {
-  if (!format_path_available(GetParam()))
-    GTEST_SKIP() << "this build or this processor lacks the path's instructions";
+// Every row this processor runs writes what the scalar row writes, under every combination
+// of the six switches, whole and read in odd blocks, and leaves the same newline run.
+class FormatRowMatchesScalar : public testing::TestWithParam<const FormatRow*> {};
+
+TEST_P(FormatRowMatchesScalar, OnEverySwitchCombination) {
+  if (!cpu_offers(GetParam()->needs))
+    GTEST_SKIP() << "the " << GetParam()->name << " row: this processor lacks it";
   std::vector<std::string> inputs = {chunk_edge_text(), std::string(100, '\x80') + "\n\n"};
   for (const Case& c : k_cases)
     for (const std::string& operand : c.operands) inputs.push_back(operand);
@@ -187,7 +209,8 @@ TEST_P(FormatPathMatchesScalar, OnEverySwitchCombination) {
     SCOPED_TRACE("switches " + std::to_string(bits));
     for (const std::string& input : inputs) {
       FormatState scalar_state, whole_state, cut_state;
-      std::string scalar = format({input}, sw, scalar_state, 4096, 4096, FormatPath::scalar);
+      std::string scalar =
+          format({input}, sw, scalar_state, 4096, 4096, format_rows().back());
       EXPECT_EQ(format({input}, sw, whole_state, 4096, 4096, GetParam()), scalar);
       std::size_t third = input.size() / 3;
       EXPECT_EQ(format({input.substr(0, third), input.substr(third)}, sw, cut_state, 100, 37,
@@ -199,15 +222,10 @@ TEST_P(FormatPathMatchesScalar, OnEverySwitchCombination) {
   }
 }
 
-std::string path_name(const testing::TestParamInfo<FormatPath>& param) {
-  const char* const names[] = {"scalar", "sse2", "ssse3", "avx2", "avx512"};
-  return names[static_cast<int>(param.param)];
-}
-
-INSTANTIATE_TEST_SUITE_P(Vector, FormatPathMatchesScalar,
-                         testing::Values(FormatPath::sse2, FormatPath::ssse3, FormatPath::avx2,
-                                         FormatPath::avx512),
-                         path_name);
+INSTANTIATE_TEST_SUITE_P(, FormatRowMatchesScalar, testing::ValuesIn(format_rows()),
+                         [](const testing::TestParamInfo<const FormatRow*>& row) {
+                           return std::string(row.param->name);
+                         });
 
 TEST(FormatCopy, LongVisibleLineSpansBlocks) {
   std::string input(600, '\x80');
@@ -259,10 +277,10 @@ TEST(FormatCopy, EveryPathCarriesAndSaturatesLineNumbers) {
       {nines.substr(1) + "8", "n", "a\n\nb\n", nines + "\ta\n" + nines + "\t\n" + nines + "\tb\n"},
       {nines.substr(1) + "8", "bE", "a\n\nb", nines + "\ta$\n$\n" + nines + "\tb"},
   };
-  for (FormatPath path : k_format_paths) {
-    if (!format_path_available(path)) continue;
+  for (const FormatRow* path : format_rows()) {
+    if (!cpu_offers(path->needs)) continue;
     for (const Row& row : rows) {
-      SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)) + " from " + row.start);
+      SCOPED_TRACE(std::string("row ") + path->name + " from " + row.start);
       FormatState state;
       state.line = line_counter_at(row.start);
       EXPECT_EQ(format({row.input}, switches(row.letters), state, 512, 512, path), row.expected);
