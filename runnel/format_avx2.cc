@@ -57,6 +57,9 @@ struct Isa {
     return bits & (bits - 1);
   }
 #endif
+  FORMAT_TARGET static unsigned count(std::uint64_t bits) {
+    return static_cast<unsigned>(std::popcount(bits));
+  }
   FORMAT_TARGET static std::uint64_t newline_mask(Vec v, const Constants& k) {
     return bits(_mm256_cmpeq_epi8(v, k.newline));
   }

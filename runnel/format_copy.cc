@@ -7,16 +7,6 @@
 
 #include <cstring>
 
-#define FORMAT_TARGET
-namespace {
-// Plain C++ for every processor: no vector steps.
-struct Isa {
-  static constexpr unsigned width = 0;
-  struct Constants {};
-};
-}  // namespace
-#include "format_engine.h"
-
 namespace {
 
 constexpr int k_tab_index = k_line_digits;
@@ -46,10 +36,6 @@ constexpr std::size_t output_buffer_size(std::size_t insize, std::size_t outsize
 constexpr std::size_t k_output_offset = 2112;
 
 }  // namespace
-
-FormatFunction format_function_scalar(const FormatSwitches& switches) {
-  return choose_format_function<Isa>(switches);
-}
 
 bool apply_format_option(FormatSwitches& switches, int letter) {
   switch (letter) {

@@ -38,6 +38,7 @@ struct Sse2Ops {
     return lowest_set_bit(bits | std::uint64_t{1} << 63);
   }
   static std::uint64_t without_lowest_bit(std::uint64_t bits) { return bits & (bits - 1); }
+  static unsigned count(std::uint64_t bits) { return count_set_bits(bits); }
   SSE2_TARGET static std::uint64_t newline_mask(Vec v, Constants) {
     return bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
   }
