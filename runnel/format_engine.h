@@ -161,11 +161,12 @@ FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char
     typename Isa::Vec v = Isa::load(p);
     Isa::store(out, v);
     std::uint64_t change = 0;
-    if constexpr (Visible)
-      change = Isa::template visible_mask<Tabs>(v, k);
-    else if constexpr (Tabs)
-      change = Isa::tab_mask(v, k);
-    if constexpr (Ends) change |= Isa::newline_mask(v, k);
+    if constexpr (Visible) {
+      change = Isa::template visible_mask<Tabs, Ends>(v, k);
+    } else {
+      if constexpr (Tabs) change = Isa::tab_mask(v, k);
+      if constexpr (Ends) change |= Isa::newline_mask(v, k);
+    }
     std::size_t left = static_cast<std::size_t>(end - p);
     unsigned limit = left < width ? static_cast<unsigned>(left) : width;
     if (limit < width) change &= (std::uint64_t{1} << limit) - 1;
@@ -175,8 +176,9 @@ FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char
       continue;
     }
     if constexpr (Isa::expands && Visible) {
-      // Several bytes to change: expand every whole group of four at once.
-      if ((change & (change - 1)) != 0 && limit >= 4) {
+      // Several bytes to change: expand every whole group of four at once. A word's bytes
+      // through the table cost about what one byte through the steps below costs.
+      if (((change & (change - 1)) != 0 || width <= 8) && limit >= 4) {
         // A whole chunk, the usual case, has a fixed number of groups: no test per group.
         unsigned groups = limit / 4;
         if (groups == width / 4)

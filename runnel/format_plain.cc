@@ -68,11 +68,12 @@ struct Isa {
 
   // Bytes below 0x20 once the top bit is cleared stay below 0x80 after adding 0x60; DEL alone
   // reaches 0x80 after adding 1.
-  template <bool Tabs>
+  template <bool Tabs, bool Ends>
   static std::uint64_t visible_mask(Vec v, Constants) {
     const Vec low = v & k_low7;
     const Vec shown = (v | ~(low + splat(0x60)) | (low + splat(0x01))) & k_high;
-    Vec kept = equal_bytes(v, '\n');
+    Vec kept = 0;
+    if constexpr (!Ends) kept |= equal_bytes(v, '\n');
     if constexpr (!Tabs) kept |= equal_bytes(v, '\t');
     return byte_bits(shown & ~kept);
   }

@@ -47,11 +47,12 @@ struct Sse2Ops {
   }
 
   // Controls and bytes from 0x80 compare below 0x20 as signed bytes; DEL is the one other.
-  template <bool Tabs>
+  template <bool Tabs, bool Ends>
   SSE2_TARGET static std::uint64_t visible_mask(Vec v, Constants) {
     Vec shown = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
                              _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)));
-    Vec kept = _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'));
+    if constexpr (Tabs && Ends) return bits(shown);
+    Vec kept = Ends ? _mm_setzero_si128() : _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'));
     if constexpr (!Tabs) kept = _mm_or_si128(kept, _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')));
     return bits(_mm_andnot_si128(kept, shown));
   }
