@@ -50,10 +50,11 @@ struct Isa : Bmi1Bits {
   FORMAT_TARGET static std::uint64_t tab_mask(Vec v, const Constants& k) {
     return bits(_mm256_cmpeq_epi8(v, k.tab));
   }
-  template <bool Tabs>
+  template <bool Tabs, bool Ends>
   FORMAT_TARGET static std::uint64_t visible_mask(Vec v, const Constants& k) {
     Vec shown = _mm256_or_si256(_mm256_cmpgt_epi8(k.space, v), _mm256_cmpeq_epi8(v, k.del));
-    Vec kept = _mm256_cmpeq_epi8(v, k.newline);
+    if constexpr (Tabs && Ends) return bits(shown);
+    Vec kept = Ends ? _mm256_setzero_si256() : _mm256_cmpeq_epi8(v, k.newline);
     if constexpr (!Tabs) kept = _mm256_or_si256(kept, _mm256_cmpeq_epi8(v, k.tab));
     return bits(_mm256_andnot_si256(kept, shown));
   }

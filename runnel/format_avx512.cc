@@ -39,10 +39,10 @@ struct Isa : Bmi1Bits {
   FORMAT_TARGET static std::uint64_t tab_mask(Vec v, const Constants& k) {
     return _mm512_cmpeq_epi8_mask(v, k.tab);
   }
-  template <bool Tabs>
+  template <bool Tabs, bool Ends>
   FORMAT_TARGET static std::uint64_t visible_mask(Vec v, const Constants& k) {
     __mmask64 shown = _mm512_cmplt_epi8_mask(v, k.space) | _mm512_cmpeq_epi8_mask(v, k.del);
-    __mmask64 kept = _mm512_cmpeq_epi8_mask(v, k.newline);
+    __mmask64 kept = Ends ? 0 : _mm512_cmpeq_epi8_mask(v, k.newline);
     if constexpr (!Tabs) kept |= _mm512_cmpeq_epi8_mask(v, k.tab);
     return shown & ~kept;
   }

@@ -7,16 +7,6 @@
 
 #include <cstring>
 
-#define FORMAT_TARGET
-namespace {
-// Plain C++ for every processor: no vector steps.
-struct Isa {
-  static constexpr unsigned width = 0;
-  struct Constants {};
-};
-}  // namespace
-#include "format_engine.h"
-
 namespace {
 
 // Bytes the copy may store past the end of the text it has built.
@@ -88,10 +78,6 @@ ssize_t read_block(int input_fd, const OutputSink& output, bool input_is_output,
 
 }  // namespace
 
-FormatFunction format_function_scalar(const FormatSwitches& switches) {
-  return choose_format_function<Isa>(switches);
-}
-
 bool apply_format_option(FormatSwitches& switches, int letter) {
   switch (letter) {
     case 'b': switches.number_lines = switches.number_nonblank = true; break;
@@ -116,8 +102,6 @@ FormatBuffers::FormatBuffers(std::size_t insize, std::size_t outsize)
       m_out_start(m_out ? m_out.get() + k_output_offset : nullptr) {}
 
 namespace {
-
-const FormatRow format_row_scalar = {"scalar", {}, format_function_scalar};
 
 const FormatRow* const k_rows[] = {
 #ifdef SIMD_X86

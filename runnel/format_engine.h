@@ -22,13 +22,6 @@ namespace {
 
 static_assert(Isa::width <= k_copy_ahead, "the buffers' slack is too small");
 
-// Bytes that -v rewrites, and whether a byte is one of them. A newline is rewritten only by -E.
-constexpr bool needs_visible(unsigned char byte, bool show_tabs) {
-  if (byte == '\n') return false;
-  if (byte == '\t') return show_tabs;
-  return byte < 0x20 || byte >= 0x7F;
-}
-
 // One byte that the switches change: a newline under -E, or a byte shown through the table
 // (-v) or as ^I (-T alone).
 template <bool Visible, bool Tabs, bool Ends>
@@ -39,7 +32,7 @@ inline char* put_changed(unsigned char byte, char* out) {
     return out + 2;
   }
   if constexpr (Visible) {
-    const Expansion& e = (Tabs ? k_visible_tabs : k_visible)[byte];
+    const Expansion& e = k_visible_table<Tabs, false>[byte];
     std::memcpy(out, e.text, 4);
     return out + e.length;
   } else {
@@ -55,61 +48,46 @@ inline char* put_changed(unsigned char byte, char* out) {
 // past the text it leaves.
 template <class Isa, bool Visible, bool Tabs, bool Ends>
 FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char* end, char* out) {
-  if constexpr (Isa::width > 0) {
-    constexpr unsigned width = Isa::width;
-    const typename Isa::Constants k;
-    while (p < end) {
-      typename Isa::Vec v = Isa::load(p);
-      Isa::store(out, v);
-      std::uint64_t change = 0;
-      if constexpr (Visible)
-        change = Isa::template visible_mask<Tabs>(v, k);
-      else if constexpr (Tabs)
-        change = Isa::tab_mask(v, k);
+  constexpr unsigned width = Isa::width;
+  const typename Isa::Constants k;
+  while (p < end) {
+    typename Isa::Vec v = Isa::load(p);
+    Isa::store(out, v);
+    std::uint64_t change = 0;
+    if constexpr (Visible) {
+      change = Isa::template visible_mask<Tabs, Ends>(v, k);
+    } else {
+      if constexpr (Tabs) change = Isa::tab_mask(v, k);
       if constexpr (Ends) change |= Isa::newline_mask(v, k);
-      std::size_t left = static_cast<std::size_t>(end - p);
-      unsigned limit = left < width ? static_cast<unsigned>(left) : width;
-      if (limit < width) change &= (std::uint64_t{1} << limit) - 1;
-      if (change == 0) {
-        p += limit;
-        out += limit;
+    }
+    std::size_t left = static_cast<std::size_t>(end - p);
+    unsigned limit = left < width ? static_cast<unsigned>(left) : width;
+    if (limit < width) change &= (std::uint64_t{1} << limit) - 1;
+    if (change == 0) {
+      p += limit;
+      out += limit;
+      continue;
+    }
+    if constexpr (Isa::expands && Visible) {
+      // Several bytes to change: expand every whole group of four at once. A word's bytes
+      // through the table cost about what one byte through the steps below costs.
+      if (((change & (change - 1)) != 0 || width <= 8) && limit >= 4) {
+        // A whole chunk, the usual case, has a fixed number of groups: no test per group.
+        unsigned groups = limit / 4;
+        if (groups == width / 4)
+          out = Isa::template expand<Tabs, Ends>(p, width / 4, out, k);
+        else
+          out = Isa::template expand<Tabs, Ends>(p, groups, out, k);
+        p += 4 * groups;
         continue;
       }
-      if constexpr (Isa::expands && Visible) {
-        // Several bytes to change: expand every whole group of four at once.
-        if ((change & (change - 1)) != 0 && limit >= 4) {
-          // A whole chunk, the usual case, has a fixed number of groups: no test per group.
-          unsigned groups = limit / 4;
-          if (groups == width / 4)
-            out = Isa::template expand<Tabs, Ends>(p, width / 4, out, k);
-          else
-            out = Isa::template expand<Tabs, Ends>(p, groups, out, k);
-          p += 4 * groups;
-          continue;
-        }
-      }
-      unsigned first = lowest_set_bit(change);
-      p += first;
-      out += first;
-      out = put_changed<Visible, Tabs, Ends>(*p++, out);
     }
-    return out;
-  } else if constexpr (!Visible && !Tabs && !Ends) {
-    std::size_t length = static_cast<std::size_t>(end - p);
-    std::memcpy(out, p, length);
-    return out + length;
-  } else {
-    for (; p < end; ++p) {
-      unsigned char byte = *p;
-      bool change =
-          (Ends && byte == '\n') || (Visible ? needs_visible(byte, Tabs) : Tabs && byte == '\t');
-      if (change)
-        out = put_changed<Visible, Tabs, Ends>(byte, out);
-      else
-        *out++ = static_cast<char>(byte);
-    }
-    return out;
+    unsigned first = lowest_set_bit(change);
+    p += first;
+    out += first;
+    out = put_changed<Visible, Tabs, Ends>(*p++, out);
   }
+  return out;
 }
 
 // The bytes of one line, without its newline, as the switches show them. Plain text is copied
@@ -117,12 +95,16 @@ FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char
 template <class Isa, bool Visible, bool Tabs>
 FORMAT_TARGET inline char* copy_content(const unsigned char* p, const unsigned char* end,
                                         char* out) {
-  if constexpr (Isa::width > 0 && !Visible && !Tabs) {
+  if constexpr (!Visible && !Tabs) {
     constexpr std::size_t width = Isa::width;
     // As many whole vectors as the slack past the sentinel and the output holds.
     constexpr std::size_t ahead = k_copy_ahead / width * width;
     std::size_t length = static_cast<std::size_t>(end - p);
-    for (std::size_t i = 0; i < ahead; i += width) Isa::store(out + i, Isa::load(p + i));
+    // Narrow words: the compiler's own copy of a fixed size uses the widest moves the target has.
+    if constexpr (width < 16)
+      std::memcpy(out, p, ahead);
+    else
+      for (std::size_t i = 0; i < ahead; i += width) Isa::store(out + i, Isa::load(p + i));
     for (std::size_t i = ahead; i < length; i += width)
       Isa::store(out + i, Isa::load(p + i));
     return out + length;
@@ -143,7 +125,7 @@ struct NewlineFinder {
   const unsigned char* scan;  // the next bytes to examine
   const unsigned char* end;   // the sentinel
   typename Isa::Constants k;
-  Place places[Isa::width > 0 ? k_span + 4 : 1];
+  Place places[k_span + 4];
 
   // Where the line loop stands in the list: the next place, and the end of those listed. The
   // loop keeps them in registers; as members of an object that fill() sees, every store of
@@ -172,7 +154,7 @@ struct NewlineFinder {
     const unsigned char* const stop = at + k_span < end + 1 ? at + k_span : end + 1;
     do {
       std::uint64_t bits = newlines(at);
-      unsigned count = static_cast<unsigned>(std::popcount(bits));
+      unsigned count = Isa::count(bits);
       for (unsigned i = 0; i < 4; ++i) {
         place[i] = at + Isa::lowest_bit(bits);
         bits = Isa::without_lowest_bit(bits);
@@ -191,18 +173,11 @@ struct NewlineFinder {
   }
 
   FORMAT_TARGET const unsigned char* next(Cursor& cursor) {
-    if constexpr (Isa::width > 0) {
-      while (cursor.next == cursor.last) [[unlikely]] {
-        cursor.last = fill();
-        cursor.next = places;
-      }
-      return *cursor.next++;
-    } else {
-      const unsigned char* newline = static_cast<const unsigned char*>(
-          std::memchr(scan, '\n', static_cast<std::size_t>(end + 1 - scan)));
-      scan = newline + 1;
-      return newline;
+    while (cursor.next == cursor.last) [[unlikely]] {
+      cursor.last = fill();
+      cursor.next = places;
     }
+    return *cursor.next++;
   }
 };
 

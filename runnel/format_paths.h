@@ -25,13 +25,14 @@ constexpr Expansion expand_to(char a, char b = 0, char c = 0, char d = 0,
   return Expansion{{a, b, c, d}, length};
 }
 
-// A newline stays a newline: the line loop never passes one to the table, and the copy that
-// only rewrites bytes passes them through.
-constexpr ExpansionTable make_visible_table(bool show_tabs) {
+// A newline stays a newline unless -E marks its end; a TAB is shown only with -T.
+constexpr ExpansionTable make_visible_table(bool show_tabs, bool show_ends) {
   ExpansionTable table{};
   for (int byte = 0; byte < 256; ++byte) {
     Expansion& e = table[static_cast<std::size_t>(byte)];
-    if ((byte == '\t' && !show_tabs) || byte == '\n') {
+    if (byte == '\n' && show_ends) {
+      e = expand_to('$', '\n', 0, 0, 2);
+    } else if ((byte == '\t' && !show_tabs) || byte == '\n') {
       e = expand_to(static_cast<char>(byte));
     } else if (byte < 0x20) {
       e = expand_to('^', static_cast<char>(byte + 0x40), 0, 0, 2);
@@ -50,8 +51,8 @@ constexpr ExpansionTable make_visible_table(bool show_tabs) {
   return table;
 }
 
-inline constexpr ExpansionTable k_visible = make_visible_table(false);
-inline constexpr ExpansionTable k_visible_tabs = make_visible_table(true);
+template <bool Tabs, bool Ends>
+inline constexpr ExpansionTable k_visible_table = make_visible_table(Tabs, Ends);
 
 /// Where a kernel stopped: the end of the input it took and of the output it wrote.
 struct FormatStop {
@@ -66,9 +67,6 @@ struct FormatStop {
 using FormatFunction = FormatStop (*)(const unsigned char* p, const unsigned char* end,
                                       char* out, char* flush_at,
                                       const FormatSwitches& switches, FormatState& state);
-
-/// The kernel for `switches` in plain C++, which every processor runs.
-FormatFunction format_function_scalar(const FormatSwitches& switches);
 
 /// One implementation of the formatted copy: every row writes the same bytes; they differ in
 /// the instructions they use. Each instruction set's source defines its row.
@@ -91,6 +89,8 @@ const FormatRow* best_format_row();
                                            const FormatSwitches& switches, FormatState& state,
                                            bool input_is_output = false);
 
+/// The row in plain C++, which every processor runs.
+extern const FormatRow format_row_scalar;
 #ifdef SIMD_X86
 extern const FormatRow format_row_avx512;
 extern const FormatRow format_row_avx2;
@@ -108,6 +108,19 @@ inline unsigned lowest_set_bit(std::uint64_t bits) {
                   : 32 + static_cast<unsigned>(std::countr_zero(high));
 #else
   return static_cast<unsigned>(std::countr_zero(bits));
+#endif
+}
+
+/// The number of set bits of `bits`. x86 before POPCNT has no instruction for it, and the
+/// compiler calls a library function there: the bits are summed in place instead.
+inline unsigned count_set_bits(std::uint64_t bits) {
+#if defined(__x86_64__) || defined(__i386__)
+  bits -= (bits >> 1) & 0x5555555555555555u;
+  bits = (bits & 0x3333333333333333u) + ((bits >> 2) & 0x3333333333333333u);
+  bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+  return static_cast<unsigned>((bits * 0x0101010101010101u) >> 56);
+#else
+  return static_cast<unsigned>(std::popcount(bits));
 #endif
 }
 

@@ -38,6 +38,7 @@ struct Sse2Ops {
     return lowest_set_bit(bits | std::uint64_t{1} << 63);
   }
   static std::uint64_t without_lowest_bit(std::uint64_t bits) { return bits & (bits - 1); }
+  static unsigned count(std::uint64_t bits) { return count_set_bits(bits); }
   SSE2_TARGET static std::uint64_t newline_mask(Vec v, Constants) {
     return bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
   }
@@ -46,18 +47,19 @@ struct Sse2Ops {
   }
 
   // Controls and bytes from 0x80 compare below 0x20 as signed bytes; DEL is the one other.
-  template <bool Tabs>
+  template <bool Tabs, bool Ends>
   SSE2_TARGET static std::uint64_t visible_mask(Vec v, Constants) {
     Vec shown = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
                              _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)));
-    Vec kept = _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'));
+    if constexpr (Tabs && Ends) return bits(shown);
+    Vec kept = Ends ? _mm_setzero_si128() : _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'));
     if constexpr (!Tabs) kept = _mm_or_si128(kept, _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')));
     return bits(_mm_andnot_si128(kept, shown));
   }
 };
 
-// The lowest set bit with TZCNT and BLSR (BMI1), for the sets that come with it. 32-bit x86 has
-// no 64-bit forms of them: there the bits are counted and cleared on the halves.
+// The lowest set bit with TZCNT and BLSR (BMI1), and POPCNT, for the sets that come with them.
+// 32-bit x86 has no 64-bit TZCNT or BLSR: there the bits are counted and cleared on the halves.
 struct Bmi1Bits {
 #if defined(__x86_64__)
   __attribute__((target("bmi"))) static std::uint64_t lowest_bit(std::uint64_t bits) {
@@ -70,6 +72,9 @@ struct Bmi1Bits {
   static std::uint64_t lowest_bit(std::uint64_t bits) { return lowest_set_bit(bits); }
   static std::uint64_t without_lowest_bit(std::uint64_t bits) { return bits & (bits - 1); }
 #endif
+  __attribute__((target("popcnt"))) static unsigned count(std::uint64_t bits) {
+    return static_cast<unsigned>(std::popcount(bits));
+  }
 };
 
 // Under -v a byte becomes an optional "M-" (bit 7 set), an optional "^" (a control or DEL once
