@@ -124,6 +124,18 @@ inline unsigned count_set_bits(std::uint64_t bits) {
 #endif
 }
 
+/// The bit operations of the line loop in plain C++, for the rows whose instruction sets have
+/// none of their own.
+struct PlainBits {
+  // The top bit keeps the count of zeros defined when no bit is set; the caller then ignores
+  // the result.
+  static std::uint64_t lowest_bit(std::uint64_t bits) {
+    return lowest_set_bit(bits | std::uint64_t{1} << 63);
+  }
+  static std::uint64_t without_lowest_bit(std::uint64_t bits) { return bits & (bits - 1); }
+  static unsigned count(std::uint64_t bits) { return count_set_bits(bits); }
+};
+
 /// Bytes a copy may load past the sentinel and store past the text it has built: a line is
 /// copied in steps of this many bytes at least, and no vector is wider.
 inline constexpr std::size_t k_copy_ahead = 96;

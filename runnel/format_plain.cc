@@ -16,11 +16,11 @@ using simd::word::top_bits;
 using simd::word::Word;
 using simd::word::zero_bytes;
 
-constexpr Word splat(unsigned char byte) { return simd::word::splat_byte(byte); }
+using simd::word::splat_byte;
 
-inline Word equal_bytes(Word w, unsigned char byte) { return zero_bytes(w ^ splat(byte)); }
+inline Word equal_bytes(Word w, unsigned char byte) { return zero_bytes(w ^ splat_byte(byte)); }
 
-struct Isa {
+struct Isa : PlainBits {
   using Vec = Word;
   static constexpr unsigned width = simd::word::k_bytes;
   static constexpr bool expands = true;
@@ -28,11 +28,6 @@ struct Isa {
 
   static Vec load(const unsigned char* p) { return simd::word::Ops::load(p); }
   static void store(char* out, Vec v) { std::memcpy(out, &v, sizeof v); }
-  static std::uint64_t lowest_bit(std::uint64_t bits) {
-    return lowest_set_bit(bits | std::uint64_t{1} << 63);
-  }
-  static std::uint64_t without_lowest_bit(std::uint64_t bits) { return bits & (bits - 1); }
-  static unsigned count(std::uint64_t bits) { return count_set_bits(bits); }
   static std::uint64_t newline_mask(Vec v, Constants) { return top_bits(equal_bytes(v, '\n')); }
   static std::uint64_t tab_mask(Vec v, Constants) { return top_bits(equal_bytes(v, '\t')); }
 
@@ -41,7 +36,7 @@ struct Isa {
   template <bool Tabs, bool Ends>
   static std::uint64_t visible_mask(Vec v, Constants) {
     const Vec low = v & k_low7;
-    const Vec shown = (v | ~(low + splat(0x60)) | (low + splat(0x01))) & k_high;
+    const Vec shown = (v | ~(low + splat_byte(0x60)) | (low + splat_byte(0x01))) & k_high;
     Vec kept = 0;
     if constexpr (!Ends) kept |= equal_bytes(v, '\n');
     if constexpr (!Tabs) kept |= equal_bytes(v, '\t');

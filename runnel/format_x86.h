@@ -18,7 +18,7 @@
 namespace {
 
 // SSE2: bytes that are newlines, TABs, or that -v rewrites, as bit masks of 16 bytes.
-struct Sse2Ops {
+struct Sse2Ops : PlainBits {
   using Vec = __m128i;
   static constexpr unsigned width = 16;
   struct Constants {};
@@ -32,13 +32,6 @@ struct Sse2Ops {
   SSE2_TARGET static std::uint64_t bits(Vec v) {
     return static_cast<std::uint16_t>(_mm_movemask_epi8(v));
   }
-  // The top bit keeps the count of zeros defined when no bit is set; the caller then ignores
-  // the result.
-  static std::uint64_t lowest_bit(std::uint64_t bits) {
-    return lowest_set_bit(bits | std::uint64_t{1} << 63);
-  }
-  static std::uint64_t without_lowest_bit(std::uint64_t bits) { return bits & (bits - 1); }
-  static unsigned count(std::uint64_t bits) { return count_set_bits(bits); }
   SSE2_TARGET static std::uint64_t newline_mask(Vec v, Constants) {
     return bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
   }
