@@ -16,21 +16,8 @@ median_awk='function median(a, n,   i, j, x) {
 # ratio from 0.71 to 0.91 between two runs of the same build. When $before_each is set, that
 # shell command runs before each run, untimed.
 alternate_ns() {
-  rounds=$1
-  i=0
-  while [ $i -lt "$rounds" ]; do
-    for command in "$2" "$3"; do
-      [ -z "${before_each:-}" ] || sh -c "$before_each"
-      start=$(now)
-      sh -c "$command" >/dev/null 2>&1 || true
-      end=$(now)
-      printf '%s ' $((end - start))
-    done
-    echo
-    i=$((i + 1))
-  done | LC_ALL=C awk "$median_awk"'
-    { c[NR] = $1; r[NR] = $2; q[NR] = $2 / $1 }
-    END { printf "%d %d %.4f\n", median(c, NR), median(r, NR), median(q, NR) }'
+  alternate_each_ns "$1" "$3" "$2" |
+    { read -r reference_ns ns ratio; echo "$ns $reference_ns $ratio"; }
 }
 
 # per_run_ns COUNT COMMAND...: mean nanoseconds per run over COUNT runs. perf stat -r starts
@@ -72,9 +59,9 @@ startup_vs_true() {
 }
 
 # alternate_each_ns RUNS COMMAND...: runs the shell commands in turn, RUNS rounds, standard
-# output discarded, as alternate_ns does for two; prints the median time in nanoseconds of each
-# command, then for each command after the first the median of the per-round ratios first
-# command's time / its time. $before_each runs before each run, untimed, when it is set.
+# output discarded; prints the median time in nanoseconds of each command, then for each
+# command after the first the median of the per-round ratios first command's time / its time.
+# $before_each runs before each run, untimed, when it is set.
 alternate_each_ns() {
   rounds=$1
   shift
