@@ -23,14 +23,17 @@ namespace simd {
 /// __m128i or __m256i (vectors of 64-bit lanes) the casts around each byte operation made the
 /// compiler copy the -S loop's counters at every step, 13 instructions a vector instead of 11.
 template <class V>
-concept ByteVectorOps = requires(const unsigned char* p, typename V::Vec a, typename V::Vec b,
-                                 char c) {
+concept ByteVectorOps = requires(const unsigned char* p, char* out, typename V::Vec a,
+                                 typename V::Vec b, char c) {
   requires std::same_as<decltype(V::width), const unsigned>;
   { V::load(p) } -> std::same_as<typename V::Vec>;            ///< `width` bytes, unaligned
+  { V::store(out, a) } -> std::same_as<void>;                   ///< `width` bytes, unaligned
   { V::splat(c) } -> std::same_as<typename V::Vec>;           ///< `c` in every byte
   { V::eq(a, b) } -> std::same_as<typename V::Vec>;           ///< 0xFF where bytes are equal
+  { V::lt(a, b) } -> std::same_as<typename V::Vec>;           ///< 0xFF where a's is less, signed
   { V::bit_and(a, b) } -> std::same_as<typename V::Vec>;
   { V::bit_or(a, b) } -> std::same_as<typename V::Vec>;
+  { V::bit_xor(a, b) } -> std::same_as<typename V::Vec>;
   { V::and_not(a, b) } -> std::same_as<typename V::Vec>;      ///< b without the bits of a
   { V::sub(a, b) } -> std::same_as<typename V::Vec>;          ///< byte by byte, wrapping
   { V::bits(a) } -> std::same_as<std::uint64_t>;              ///< top bit of byte i as bit i

@@ -16,6 +16,7 @@ namespace {
 
 struct Ops {
   using Vec = unsigned char __attribute__((vector_size(32)));
+  using Signed = signed char __attribute__((vector_size(32)));
   static constexpr unsigned width = 32;
 
   SIMD_AVX2 static Vec load(const unsigned char* p) {
@@ -23,10 +24,15 @@ struct Ops {
     std::memcpy(&v, p, sizeof v);
     return v;
   }
+  SIMD_AVX2 static void store(void* out, Vec v) { std::memcpy(out, &v, sizeof v); }
   SIMD_AVX2 static Vec splat(char c) { return Vec{} + static_cast<unsigned char>(c); }
   SIMD_AVX2 static Vec eq(Vec a, Vec b) { return reinterpret_cast<Vec>(a == b); }
+  SIMD_AVX2 static Vec lt(Vec a, Vec b) {
+    return reinterpret_cast<Vec>(Signed(a) < Signed(b));
+  }
   SIMD_AVX2 static Vec bit_and(Vec a, Vec b) { return a & b; }
   SIMD_AVX2 static Vec bit_or(Vec a, Vec b) { return a | b; }
+  SIMD_AVX2 static Vec bit_xor(Vec a, Vec b) { return a ^ b; }
   SIMD_AVX2 static Vec and_not(Vec a, Vec b) { return ~a & b; }
   SIMD_AVX2 static Vec sub(Vec a, Vec b) { return a - b; }
   SIMD_AVX2 static std::uint64_t bits(Vec v) {

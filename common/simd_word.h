@@ -53,10 +53,18 @@ struct Ops {
     std::memcpy(&v, p, sizeof v);
     return v;
   }
+  static void store(void* out, Vec v) { std::memcpy(out, &v, sizeof v); }
   static Vec splat(char c) { return splat_byte(static_cast<unsigned char>(c)); }
   static Vec eq(Vec a, Vec b) { return (zero_bytes(a ^ b) >> 7) * 0xFF; }
+  // Bytes of different signs: the negative one is less. Of the same sign: the 7 low bits
+  // decide, and 0x80 | a - b keeps the borrow of each byte within it.
+  static Vec lt(Vec a, Vec b) {
+    const Vec low_not_less = (a | k_high) - (b & k_low7);
+    return (((((a ^ b) & a) | ~((a ^ b) | low_not_less)) & k_high) >> 7) * 0xFF;
+  }
   static Vec bit_and(Vec a, Vec b) { return a & b; }
   static Vec bit_or(Vec a, Vec b) { return a | b; }
+  static Vec bit_xor(Vec a, Vec b) { return a ^ b; }
   static Vec and_not(Vec a, Vec b) { return ~a & b; }
   static Vec sub(Vec a, Vec b) { return ((a | k_high) - (b & k_low7)) ^ ((a ^ ~b) & k_high); }
   static std::uint64_t bits(Vec v) { return top_bits(v); }
