@@ -4,9 +4,9 @@
 #include "format_paths.h"
 
 #ifdef SIMD_X86
+#define FORMAT_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi2,avx2,popcnt,bmi")))
 #include "format_x86.h"
 
-#define FORMAT_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi2,avx2,popcnt,bmi")))
 namespace {
 struct Isa : Bmi1Bits {
   using Vec = __m512i;

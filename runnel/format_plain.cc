@@ -20,14 +20,10 @@ using simd::word::splat_byte;
 
 inline Word equal_bytes(Word w, unsigned char byte) { return zero_bytes(w ^ splat_byte(byte)); }
 
-struct Isa : PlainBits {
-  using Vec = Word;
-  static constexpr unsigned width = simd::word::k_bytes;
+struct Isa : simd::word::Ops, PlainBits {
   static constexpr bool expands = true;
   struct Constants {};
 
-  static Vec load(const unsigned char* p) { return simd::word::Ops::load(p); }
-  static void store(char* out, Vec v) { std::memcpy(out, &v, sizeof v); }
   static std::uint64_t newline_mask(Vec v, Constants) { return top_bits(equal_bytes(v, '\n')); }
   static std::uint64_t tab_mask(Vec v, Constants) { return top_bits(equal_bytes(v, '\t')); }
 

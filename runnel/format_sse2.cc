@@ -4,11 +4,11 @@
 #include "format_paths.h"
 
 #ifdef SIMD_X86
+#define FORMAT_TARGET SIMD_SSE2
 #include "format_x86.h"
 
-#define FORMAT_TARGET SSE2_TARGET
 namespace {
-struct Isa : Sse2Ops {
+struct Isa : VectorIsa<simd::sse2::Ops>, PlainBits {
   static constexpr bool expands = false;
 };
 }  // namespace

@@ -4,16 +4,12 @@
 #include "format_paths.h"
 
 #ifdef SIMD_X86
+#define FORMAT_TARGET __attribute__((target("ssse3")))
 #include "format_x86.h"
 
-#define FORMAT_TARGET __attribute__((target("ssse3")))
 namespace {
-struct Isa : Sse2Ops {
+struct Isa : VectorIsa<simd::sse2::Ops>, PlainBits {
   static constexpr bool expands = true;
-  template <bool Tabs, bool Ends>
-  FORMAT_TARGET static char* expand(const unsigned char* p, unsigned groups, char* out, Constants) {
-    return expand16<Tabs, Ends>(p, groups, out);
-  }
 };
 }  // namespace
 #include "format_engine.h"

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The 16-byte operations of the formatted copy on x86 (64-bit and 32-bit): the SSE2 masks, and
-// the SSSE3 expansion of the -v notation, for the sources that compile the copy for one
-// instruction set.
+// What the x86 rows of the formatted copy share (64-bit and 32-bit): the masks of the loops over
+// the byte-vector vocabulary, the bit operations of BMI1, and the expansion of -v by byte
+// shuffles. Each source defines FORMAT_TARGET before it includes this file, and so compiles it
+// for its own instruction set.
 #pragma once
 
 #include <immintrin.h>
@@ -10,65 +11,14 @@
 #include <cstdint>
 
 #include "format_paths.h"
+#include "simd_avx2.h"
+#include "simd_sse2.h"
 
-// Every x86-64 processor has SSE2; a 32-bit one may not, so the SSE2 operations carry its
-// target attribute and run only where the processor has it.
-#define SSE2_TARGET __attribute__((target("sse2")))
+#ifndef FORMAT_TARGET
+#error "define FORMAT_TARGET before including format_x86.h"
+#endif
 
 namespace {
-
-// SSE2: bytes that are newlines, TABs, or that -v rewrites, as bit masks of 16 bytes.
-struct Sse2Ops : PlainBits {
-  using Vec = __m128i;
-  static constexpr unsigned width = 16;
-  struct Constants {};
-
-  SSE2_TARGET static Vec load(const unsigned char* p) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  }
-  SSE2_TARGET static void store(char* out, Vec v) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-  }
-  SSE2_TARGET static std::uint64_t bits(Vec v) {
-    return static_cast<std::uint16_t>(_mm_movemask_epi8(v));
-  }
-  SSE2_TARGET static std::uint64_t newline_mask(Vec v, Constants) {
-    return bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
-  }
-  SSE2_TARGET static std::uint64_t tab_mask(Vec v, Constants) {
-    return bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')));
-  }
-
-  // Controls and bytes from 0x80 compare below 0x20 as signed bytes; DEL is the one other.
-  template <bool Tabs, bool Ends>
-  SSE2_TARGET static std::uint64_t visible_mask(Vec v, Constants) {
-    Vec shown = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
-                             _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)));
-    if constexpr (Tabs && Ends) return bits(shown);
-    Vec kept = Ends ? _mm_setzero_si128() : _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'));
-    if constexpr (!Tabs) kept = _mm_or_si128(kept, _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')));
-    return bits(_mm_andnot_si128(kept, shown));
-  }
-};
-
-// The lowest set bit with TZCNT and BLSR (BMI1), and POPCNT, for the sets that come with them.
-// 32-bit x86 has no 64-bit TZCNT or BLSR: there the bits are counted and cleared on the halves.
-struct Bmi1Bits {
-#if defined(__x86_64__)
-  __attribute__((target("bmi"))) static std::uint64_t lowest_bit(std::uint64_t bits) {
-    return _tzcnt_u64(bits);
-  }
-  __attribute__((target("bmi"))) static std::uint64_t without_lowest_bit(std::uint64_t bits) {
-    return _blsr_u64(bits);
-  }
-#else
-  static std::uint64_t lowest_bit(std::uint64_t bits) { return lowest_set_bit(bits); }
-  static std::uint64_t without_lowest_bit(std::uint64_t bits) { return bits & (bits - 1); }
-#endif
-  __attribute__((target("popcnt"))) static unsigned count(std::uint64_t bits) {
-    return static_cast<unsigned>(std::popcount(bits));
-  }
-};
 
 // Under -v a byte becomes an optional "M-" (bit 7 set), an optional "^" (a control or DEL once
 // bit 7 is cleared) and the shown byte; under -E a newline becomes "$" and the newline, the
@@ -82,9 +32,9 @@ struct Pick {
 
 struct PickTable {
   Pick pick[256];
-  // Carets and shown bytes of four bytes, interleaved from byte 0 (or 8) of a vector of pairs,
-  // to positions 4k+2 and 4k+3.
-  unsigned char spread[2][16];
+  // The carets and shown bytes of four bytes, from byte 0 (or 8) of a vector of pairs to
+  // positions 4k+2 and 4k+3.
+  alignas(16) unsigned char spread[2][16];
 };
 
 constexpr PickTable make_pick_table() {
@@ -112,20 +62,10 @@ constexpr PickTable make_pick_table() {
 
 constexpr PickTable k_pick_table = make_pick_table();
 
-// The bytes of a group that keep "M-" (bits 0-3) and the caret (bits 4-7), for four groups at
-// once: each byte's code, 1 for "M-" and 16 for the caret, weighted by 1, 2, 4 and 8 within its
-// group and summed into 32 bits.
-__attribute__((target("ssse3"))) inline __m128i group_keys(__m128i high, __m128i caret) {
-  __m128i code =
-      _mm_or_si128(_mm_and_si128(high, _mm_set1_epi8(1)), _mm_and_si128(caret, _mm_set1_epi8(16)));
-  __m128i pairs = _mm_maddubs_epi16(code, _mm_set1_epi32(0x08040201));
-  return _mm_madd_epi16(pairs, _mm_set1_epi16(1));
-}
-
 // Writes the changed text of one group of four bytes, whose carets and shown bytes are the
 // pairs at `half` (0 or 8) of `pairs`; stores 16 bytes.
 __attribute__((target("ssse3"))) inline char* write_group(__m128i pairs, unsigned half,
-                                                          std::uint32_t key, char* out) {
+                                                          unsigned key, char* out) {
   __m128i spread = _mm_shuffle_epi8(
       pairs, _mm_load_si128(reinterpret_cast<const __m128i*>(k_pick_table.spread[half / 8])));
   const Pick& pick = k_pick_table.pick[key];
@@ -135,31 +75,108 @@ __attribute__((target("ssse3"))) inline char* write_group(__m128i pairs, unsigne
   return out + pick.length;
 }
 
-// Writes the changed form of the first 4 * `groups` bytes at `p` (groups <= 4); stores 16
-// bytes a group. A newline without Ends, and a TAB without Tabs, stay as they are.
-template <bool Tabs, bool Ends>
-__attribute__((target("ssse3"))) inline char* expand16(const unsigned char* p, unsigned groups,
-                                                       char* out) {
-  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  __m128i low = _mm_and_si128(v, _mm_set1_epi8(0x7F));
-  __m128i control = _mm_or_si128(_mm_cmplt_epi8(low, _mm_set1_epi8(0x20)),
-                                 _mm_cmpeq_epi8(low, _mm_set1_epi8(0x7F)));
-  __m128i newline = _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'));
-  __m128i kept = newline;
-  if constexpr (!Tabs) kept = _mm_or_si128(kept, _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')));
-  control = _mm_andnot_si128(kept, control);
-  __m128i shown = _mm_xor_si128(low, _mm_and_si128(control, _mm_set1_epi8(0x40)));
-  __m128i caret = _mm_set1_epi8('^');
-  if constexpr (Ends) {
-    control = _mm_or_si128(control, newline);
-    caret = _mm_xor_si128(caret, _mm_and_si128(newline, _mm_set1_epi8('^' ^ '$')));
+// The caret and the shown byte of each byte side by side, 16 bytes a vector: those of bytes
+// 8k to 8k+7 in vector k.
+template <class Vec>
+FORMAT_TARGET inline void make_pairs(Vec caret, Vec shown, __m128i* pairs) {
+  if constexpr (sizeof(Vec) == 16) {
+    const auto c = reinterpret_cast<__m128i>(caret), s = reinterpret_cast<__m128i>(shown);
+    pairs[0] = _mm_unpacklo_epi8(c, s);
+    pairs[1] = _mm_unpackhi_epi8(c, s);
+  } else {
+    const auto c = reinterpret_cast<__m256i>(caret), s = reinterpret_cast<__m256i>(shown);
+    const __m256i low = _mm256_unpacklo_epi8(c, s), high = _mm256_unpackhi_epi8(c, s);
+    pairs[0] = _mm256_castsi256_si128(low);
+    pairs[1] = _mm256_castsi256_si128(high);
+    pairs[2] = _mm256_extracti128_si256(low, 1);
+    pairs[3] = _mm256_extracti128_si256(high, 1);
   }
-  __m128i pairs[2] = {_mm_unpacklo_epi8(caret, shown), _mm_unpackhi_epi8(caret, shown)};
-  alignas(16) std::uint32_t keys[4];
-  _mm_store_si128(reinterpret_cast<__m128i*>(keys),
-                  group_keys(_mm_cmplt_epi8(v, _mm_setzero_si128()), control));
-  for (unsigned g = 0; g < groups; ++g) out = write_group(pairs[g / 2], 8 * (g % 2), keys[g], out);
-  return out;
 }
+
+// The masks of the loops and the -v expansion over an instruction set's byte vectors (SSE2's
+// 16 bytes, AVX2's 32).
+template <simd::ByteVectorOps V>
+struct VectorIsa : V {
+  using Vec = typename V::Vec;
+
+  // The splatted bytes of the loops, made once before a loop. The empty asm hides their values
+  // from the compiler, which would otherwise build each again from an immediate in every pass
+  // (three instructions each) rather than keep it in a register or reload it.
+  struct Constants {
+    Vec newline = V::splat('\n'), tab = V::splat('\t'), space = V::splat(0x20),
+        del = V::splat(0x7F), flip = V::splat(0x40), carets = V::splat('^'),
+        dollars = V::splat('^' ^ '$');
+    FORMAT_TARGET Constants() {
+      __asm__("" : "+x"(newline), "+x"(tab), "+x"(space), "+x"(del));
+      __asm__("" : "+x"(flip), "+x"(carets), "+x"(dollars));
+    }
+  };
+
+  FORMAT_TARGET static std::uint64_t newline_mask(Vec v, const Constants& k) {
+    return V::bits(V::eq(v, k.newline));
+  }
+  FORMAT_TARGET static std::uint64_t tab_mask(Vec v, const Constants& k) {
+    return V::bits(V::eq(v, k.tab));
+  }
+
+  // Controls and bytes from 0x80 compare below 0x20 as signed bytes; DEL is the one other.
+  template <bool Tabs, bool Ends>
+  FORMAT_TARGET static std::uint64_t visible_mask(Vec v, const Constants& k) {
+    Vec shown = V::bit_or(V::lt(v, k.space), V::eq(v, k.del));
+    if constexpr (!Ends) shown = V::and_not(V::eq(v, k.newline), shown);
+    if constexpr (!Tabs) shown = V::and_not(V::eq(v, k.tab), shown);
+    return V::bits(shown);
+  }
+
+  // Writes the changed form of the first 4 * `groups` bytes at `p` (groups <= width / 4),
+  // with SSSE3's shuffles; stores 16 bytes a group. A newline without Ends, and a TAB without
+  // Tabs, stay as they are. Group k's key is bits 4k to 4k+3 of the "M-" mask and of the caret
+  // mask, side by side: those of the even groups in one word, of the odd ones in another.
+  template <bool Tabs, bool Ends>
+  FORMAT_TARGET static char* expand(const unsigned char* p, unsigned groups, char* out,
+                                    const Constants& k) {
+    const Vec v = V::load(p);
+    const Vec low = V::bit_and(v, k.del);
+    const Vec newline = V::eq(v, k.newline);
+    Vec kept = newline;
+    if constexpr (!Tabs) kept = V::bit_or(kept, V::eq(v, k.tab));
+    Vec control = V::and_not(kept, V::bit_or(V::lt(low, k.space), V::eq(low, k.del)));
+    const Vec shown = V::bit_xor(low, V::bit_and(control, k.flip));
+    Vec caret = k.carets;
+    if constexpr (Ends) {
+      control = V::bit_or(control, newline);
+      caret = V::bit_xor(caret, V::bit_and(newline, k.dollars));
+    }
+    constexpr std::uint64_t nibbles = 0x0F0F0F0F0F0F0F0Fu;
+    const std::uint64_t marks = V::bits(v), carets = V::bits(control);
+    const std::uint64_t keys[2] = {(marks & nibbles) | (carets & nibbles) << 4,
+                                   (marks >> 4 & nibbles) | (carets & nibbles << 4)};
+    __m128i pairs[V::width / 8];
+    make_pairs(caret, shown, pairs);
+    for (unsigned g = 0; g < groups; ++g)
+      out = write_group(pairs[g / 2], 8 * (g % 2),
+                        static_cast<unsigned>(keys[g % 2] >> 4 * (g - g % 2)) & 0xFF, out);
+    return out;
+  }
+};
+
+// The lowest set bit with TZCNT and BLSR (BMI1), and POPCNT, for the sets that come with them.
+// 32-bit x86 has no 64-bit TZCNT or BLSR: there the bits are counted and cleared on the halves.
+struct Bmi1Bits {
+#if defined(__x86_64__)
+  __attribute__((target("bmi"))) static std::uint64_t lowest_bit(std::uint64_t bits) {
+    return _tzcnt_u64(bits);
+  }
+  __attribute__((target("bmi"))) static std::uint64_t without_lowest_bit(std::uint64_t bits) {
+    return _blsr_u64(bits);
+  }
+#else
+  static std::uint64_t lowest_bit(std::uint64_t bits) { return lowest_set_bit(bits); }
+  static std::uint64_t without_lowest_bit(std::uint64_t bits) { return bits & (bits - 1); }
+#endif
+  __attribute__((target("popcnt"))) static unsigned count(std::uint64_t bits) {
+    return static_cast<unsigned>(std::popcount(bits));
+  }
+};
 
 }  // namespace
