@@ -93,7 +93,7 @@ namespace {
 // steps, where 64-byte steps take one for every line past 64 bytes (-n on text took 10% more
 // processor time). Those copies are the AVX2 ones.
 FormatFunction choose_avx512(const FormatSwitches& s) {
-  return s.show_nonprinting ? choose_format_function<Isa>(s) : format_row_avx2.choose(s);
+  return s.show_nonprinting ? choose_visible_function<Isa>(s) : format_row_avx2.choose(s);
 }
 
 }  // namespace

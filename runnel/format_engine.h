@@ -272,25 +272,29 @@ FORMAT_TARGET FormatStop format_bytes(const unsigned char* p, const unsigned cha
   return {end, transform<Isa, Visible, Tabs, Ends>(p, end, out)};
 }
 
+// The kernels under -v, for the rows that differ from a narrower one in -v alone.
+template <class I>
+FormatFunction choose_visible_function(const FormatSwitches& s) {
+  constexpr Numbers R = Numbers::from_switches;
+  static constexpr FormatFunction k_bytes[] = {
+      format_bytes<I, true, false, false>, format_bytes<I, true, false, true>,
+      format_bytes<I, true, true, false>, format_bytes<I, true, true, true>};
+  static constexpr FormatFunction k_lines[] = {
+      format_lines<I, true, false, false, R>, format_lines<I, true, false, true, R>,
+      format_lines<I, true, true, false, R>, format_lines<I, true, true, true, R>};
+  unsigned index = (s.show_tabs ? 2 : 0) + (s.show_ends ? 1 : 0);
+  return !s.number_lines && !s.squeeze_blank ? k_bytes[index] : k_lines[index];
+}
+
 template <class I>
 FormatFunction choose_format_function(const FormatSwitches& s) {
+  if (s.show_nonprinting) return choose_visible_function<I>(s);
   static constexpr FormatFunction k_bytes[] = {
       format_bytes<I, false, false, false>, format_bytes<I, false, false, true>,
-      format_bytes<I, false, true, false>,  format_bytes<I, false, true, true>,
-      format_bytes<I, true, false, false>,  format_bytes<I, true, false, true>,
-      format_bytes<I, true, true, false>,   format_bytes<I, true, true, true>,
-  };
-  constexpr Numbers R = Numbers::from_switches;
-  static constexpr FormatFunction k_lines[] = {
-      nullptr,
-      nullptr,
-      format_lines<I, false, true, false, R>,
-      format_lines<I, false, true, true, R>,
-      format_lines<I, true, false, false, R>,
-      format_lines<I, true, false, true, R>,
-      format_lines<I, true, true, false, R>,
-      format_lines<I, true, true, true, R>,
-  };
+      format_bytes<I, false, true, false>, format_bytes<I, false, true, true>};
+  static constexpr FormatFunction k_tab_lines[] = {
+      format_lines<I, false, true, false, Numbers::from_switches>,
+      format_lines<I, false, true, true, Numbers::from_switches>};
   static constexpr FormatFunction k_plain_lines[2][4] = {
       {format_lines<I, false, false, false, Numbers::none>,
        format_lines<I, false, false, false, Numbers::nonblank>,
@@ -301,11 +305,11 @@ FormatFunction choose_format_function(const FormatSwitches& s) {
        format_lines<I, false, false, true, Numbers::all>,
        format_lines<I, false, false, true, Numbers::every>},
   };
-  unsigned index = (s.show_nonprinting ? 4 : 0) + (s.show_tabs ? 2 : 0) + (s.show_ends ? 1 : 0);
-  if (!s.number_lines && !s.squeeze_blank) return k_bytes[index];
-  if (index >= 2) return k_lines[index];
+  unsigned ends = s.show_ends ? 1 : 0;
+  if (!s.number_lines && !s.squeeze_blank) return k_bytes[(s.show_tabs ? 2 : 0) + ends];
+  if (s.show_tabs) return k_tab_lines[ends];
   unsigned numbers = !s.number_lines ? 0 : s.number_nonblank ? 1 : s.squeeze_blank ? 2 : 3;
-  return k_plain_lines[index][numbers];
+  return k_plain_lines[ends][numbers];
 }
 
 }  // namespace

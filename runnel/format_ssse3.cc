@@ -18,22 +18,7 @@ namespace {
 
 // Only -v uses the shuffles: every other copy would be the SSE2 path's code again.
 FormatFunction choose_ssse3(const FormatSwitches& s) {
-  if (!s.show_nonprinting) return format_row_sse2.choose(s);
-  constexpr Numbers R = Numbers::from_switches;
-  static constexpr FormatFunction k_bytes[] = {
-      format_bytes<Isa, true, false, false>,
-      format_bytes<Isa, true, false, true>,
-      format_bytes<Isa, true, true, false>,
-      format_bytes<Isa, true, true, true>,
-  };
-  static constexpr FormatFunction k_lines[] = {
-      format_lines<Isa, true, false, false, R>,
-      format_lines<Isa, true, false, true, R>,
-      format_lines<Isa, true, true, false, R>,
-      format_lines<Isa, true, true, true, R>,
-  };
-  unsigned index = (s.show_tabs ? 2 : 0) + (s.show_ends ? 1 : 0);
-  return !s.number_lines && !s.squeeze_blank ? k_bytes[index] : k_lines[index];
+  return s.show_nonprinting ? choose_visible_function<Isa>(s) : format_row_sse2.choose(s);
 }
 
 }  // namespace
