@@ -32,12 +32,8 @@ struct Isa : Bmi1Bits {
 
   FORMAT_TARGET static Vec load(const unsigned char* p) { return _mm512_loadu_si512(p); }
   FORMAT_TARGET static void store(char* out, Vec v) { _mm512_storeu_si512(out, v); }
-  FORMAT_TARGET static std::uint64_t bits(Vec v) { return _mm512_movepi8_mask(v); }
   FORMAT_TARGET static std::uint64_t newline_mask(Vec v, const Constants& k) {
     return _mm512_cmpeq_epi8_mask(v, k.newline);
-  }
-  FORMAT_TARGET static std::uint64_t tab_mask(Vec v, const Constants& k) {
-    return _mm512_cmpeq_epi8_mask(v, k.tab);
   }
   template <bool Tabs, bool Ends>
   FORMAT_TARGET static std::uint64_t visible_mask(Vec v, const Constants& k) {
