@@ -27,7 +27,7 @@ concept ByteVectorOps = requires(const unsigned char* p, char* out, typename V::
                                  typename V::Vec b, char c) {
   requires std::same_as<decltype(V::width), const unsigned>;
   { V::load(p) } -> std::same_as<typename V::Vec>;            ///< `width` bytes, unaligned
-  { V::store(out, a) } -> std::same_as<void>;                   ///< `width` bytes, unaligned
+  { V::store(out, a) } -> std::same_as<void>;                 ///< `width` bytes, unaligned
   { V::splat(c) } -> std::same_as<typename V::Vec>;           ///< `c` in every byte
   { V::eq(a, b) } -> std::same_as<typename V::Vec>;           ///< 0xFF where bytes are equal
   { V::lt(a, b) } -> std::same_as<typename V::Vec>;           ///< 0xFF where a's is less, signed
