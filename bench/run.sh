@@ -178,6 +178,11 @@ else
   echo "peak resident size: /usr/bin/time is not installed (Debian package time)"
 fi
 
+if [ -x "$build/bench/format_kernels" ]; then
+  echo
+  "$build/bench/format_kernels" "$text" "$binary" 64 "$runs"
+fi
+
 if [ -f bench/queue.sh ]; then
   echo
   BENCH_BUILD32=$build32 BENCH_BUILD_PLAIN=$build_plain BENCH_NOT_MEASURED32=$not_measured32 \
