@@ -5,13 +5,13 @@
 // 64) of each file, the best of ROUNDS (default 5) rounds, the rows taking turns in each.
 #include <fcntl.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "fd_io.h"
 #include "format_paths.h"
 
 namespace {
@@ -24,13 +24,18 @@ double cpu_seconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
+// The first `limit` bytes of the file, or fewer: as many as it has, or as were read before a
+// failure.
 std::vector<unsigned char> read_start(const char* name, std::size_t limit) {
   std::vector<unsigned char> bytes(limit);
-  const int fd = open(name, O_RDONLY);
+  const UniqueFd fd(open(name, O_RDONLY | O_CLOEXEC));
   std::size_t got = 0;
-  for (ssize_t n = 1; fd >= 0 && got < limit && n > 0; got += n > 0 ? n : 0)
-    n = read(fd, bytes.data() + got, limit - got);
-  if (fd >= 0) close(fd);
+  while (fd && got < limit) {
+    const ssize_t n =
+        read_retrying(fd.get(), reinterpret_cast<char*>(bytes.data()) + got, limit - got);
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
   bytes.resize(got);
   return bytes;
 }

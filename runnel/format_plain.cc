@@ -5,6 +5,9 @@
 // own, and of x86 processors without SSE2.
 #include "format_paths.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "simd_word.h"
 
 #define FORMAT_TARGET
@@ -12,11 +15,10 @@ namespace {
 
 using simd::word::k_high;
 using simd::word::k_low7;
+using simd::word::splat_byte;
 using simd::word::top_bits;
 using simd::word::Word;
 using simd::word::zero_bytes;
-
-using simd::word::splat_byte;
 
 inline Word equal_bytes(Word w, unsigned char byte) { return zero_bytes(w ^ splat_byte(byte)); }
 
