@@ -11,9 +11,13 @@ if(NOT binary_dir_in_source)
 endif()
 
 add_library(project_settings INTERFACE)
-# Large-file interfaces everywhere, so off_t, ino_t and struct stat are 64-bit on i386 too.
+# Large-file and 64-bit time interfaces everywhere, so off_t, ino_t, time_t and struct stat are
+# 64-bit on i386 too: with a 32-bit time_t, fstat fails with EOVERFLOW on any file with a time
+# after 2038-01-19, and from then on every file changed has one. The C library takes
+# _TIME_BITS=64 on 32-bit targets (glibc 2.34 and later) and ignores it on 64-bit ones.
 target_compile_definitions(project_settings INTERFACE
   _FILE_OFFSET_BITS=64
+  _TIME_BITS=64
   $<$<CONFIG:Debug>:_GLIBCXX_ASSERTIONS>)
 
 # The vector paths of the formatted copy and the queue scans, each chosen at run time where the

@@ -322,4 +322,24 @@ TEST(BadInput, OutputOnAFullDevice) {
   }
 }
 
+// Times past 2038-01-19 do not fit a 32-bit time_t: a file with any of them must still be read
+// and written as any other, on 32-bit builds too.
+TEST(BadInput, FilesDatedAfter2038) {
+  TempDir dir;
+  const std::string list = dir.write("list", "Ta@x\0Db@y\0Tc@z\0Dd@w\0"s);
+  const std::string text = dir.write("text", "one\n");
+  const std::string copy = dir.write("copy", "");
+  const timespec y2040[2] = {{2208988800, 0}, {2208988800, 0}};  // 2040-01-01
+  for (const std::string& path : {list, text, copy})
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), y2040, 0), 0) << path;
+
+  expect_run(run(QUEUEPEEK_PATH, {"-S", list}), 0, "2:4:4");
+  expect_run(run(RUNNEL_PATH, {"-n", text}), 0, "     1\tone\n");
+  RunOptions options;
+  options.stdout_mode = StdoutMode::file;
+  options.stdout_path = copy;
+  expect_run(run(RUNNEL_PATH, {text}, options), 0, "");
+  EXPECT_EQ(read_file(copy), "one\n");
+}
+
 }  // namespace
