@@ -79,10 +79,16 @@ char stdout_buffer[256];
 /// reading and writing would never reach its end, since this process would hold its writing
 /// side. Every read is a whole block or chunk, so a descriptor is all it takes.
 UniqueFd open_queue_file() {
-  UniqueFd file(open(queue_path, O_RDWR | O_CLOEXEC));
+  // Whatever the name turns out to be, opening it must leave it as it was: O_NOCTTY keeps a
+  // terminal from becoming the controlling one of a queuepeek that leads its session (from
+  // cron or a service manager), which would hang the terminal up for every other process on
+  // it at exit; O_NONBLOCK keeps a serial line without carrier from blocking the open.
+  UniqueFd file(open(queue_path, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   struct stat status;
   if (file && (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)))
     file = UniqueFd();
+  // Reads of a regular file ignore O_NONBLOCK, but a file system of its own may not.
+  if (file && fcntl(file.get(), F_SETFL, 0) != 0) file = UniqueFd();
   if (!file) std::printf("open file error:%s", queue_path);
   return file;
 }

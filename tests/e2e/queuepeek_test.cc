@@ -5,10 +5,12 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -299,6 +301,51 @@ TEST(QueuepeekExtraction, FailedOutputIsLeftEmpty) {
   options.file_size_limit = 4096;
   expect_run(queuepeek({"-D", report, output}, options), 1, "write file error:" + output);
   EXPECT_EQ(test_support::read_file(output), "");
+}
+
+// A terminal given as the message is refused without becoming the controlling terminal of a
+// queuepeek that leads its own session, as from cron or a service manager: at its exit the
+// terminal's foreground process group would be sent SIGHUP, and a console hung up.
+TEST(QueuepeekFailures, TerminalTakesNoControl) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+    GTEST_SKIP() << "no pseudo-terminal here";
+  const std::string terminal = ptsname(master);
+  int release[2];
+  int said[2];
+  ASSERT_EQ(pipe2(release, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(said, O_CLOEXEC), 0);
+  const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const pid_t leader = fork();
+  ASSERT_GE(leader, 0);
+  if (leader == 0) {
+    // The session's leader runs queuepeek; a companion in its process group says, once let go,
+    // whether it outlived the leader's exit.
+    setsid();
+    if (fork() == 0) {
+      signal(SIGHUP, SIG_DFL);
+      close(release[1]);
+      char byte;
+      while (read(release[0], &byte, 1) < 0 && errno == EINTR) {
+      }
+      _exit(write(said[1], "alive", 5) == 5 ? 0 : 1);
+    }
+    dup2(quiet, STDOUT_FILENO);
+    execl(QUEUEPEEK_PATH, "queuepeek", "-S", terminal.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(quiet);
+  close(release[0]);
+  close(said[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(leader, &status, 0), leader);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+  close(release[1]);
+  char answer[8] = {};
+  EXPECT_EQ(read(said[0], answer, sizeof answer), 5);
+  EXPECT_STREQ(answer, "alive") << "the terminal became queuepeek's controlling terminal";
+  close(said[0]);
+  close(master);
 }
 
 TEST(QueuepeekFailures, ReadErrorsGiveNoAnswer) {
