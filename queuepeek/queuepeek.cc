@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -231,6 +232,12 @@ int main(int argc, char** argv) {
   if (!fill_standard_descriptors()) return k_exit_failure;
   static_cast<void>(std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer));
   if (!resolve_queue_path(mode, argv[2])) return finish(k_exit_failure);
-  if (mode == Mode::bounced_addresses) return run_extraction(argv[3]);
+  if (mode == Mode::bounced_addresses) {
+    // A write past the file-size limit then fails with EFBIG, and OUTPUT is emptied as after
+    // any other write failure, instead of the process being killed with part of the list
+    // left in OUTPUT.
+    std::signal(SIGXFSZ, SIG_IGN);
+    return run_extraction(argv[3]);
+  }
   return run_tally(mode);
 }

@@ -290,17 +290,22 @@ TEST(QueuepeekExtraction, OutputFailures) {
 }
 
 // A write that fails part-way (here at a file size limit of 4 KiB, with about 30 KiB to write)
-// leaves OUTPUT empty rather than holding part of the list.
+// leaves OUTPUT empty rather than holding part of the list; also where SIGXFSZ would kill the
+// process at the limit, as after the shell's ulimit -f.
 TEST(QueuepeekExtraction, FailedOutputIsLeftEmpty) {
   TempDir dir;
   std::string records;
   for (int i = 0; i < 2000; ++i) records += "<user" + std::to_string(i) + "@x.test>:\nr\n\n";
   const std::string report = dir.write("report", records);
   const std::string output = dir.file("addresses");
-  RunOptions options;
-  options.file_size_limit = 4096;
-  expect_run(queuepeek({"-D", report, output}, options), 1, "write file error:" + output);
-  EXPECT_EQ(test_support::read_file(output), "");
+  for (const bool file_size_signal : {false, true}) {
+    SCOPED_TRACE(file_size_signal ? "SIGXFSZ at its default" : "SIGXFSZ ignored");
+    RunOptions options;
+    options.file_size_limit = 4096;
+    options.file_size_signal = file_size_signal;
+    expect_run(queuepeek({"-D", report, output}, options), 1, "write file error:" + output);
+    EXPECT_EQ(test_support::read_file(output), "");
+  }
 }
 
 // A terminal given as the message is refused without becoming the controlling terminal of a

@@ -258,7 +258,7 @@ RunResult run_program(const std::string& path, const RunOptions& options) {
     if (options.file_size_limit >= 0) {
       const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
                          static_cast<rlim_t>(options.file_size_limit)};
-      signal(SIGXFSZ, SIG_IGN);
+      if (!options.file_size_signal) signal(SIGXFSZ, SIG_IGN);
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
     }
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);

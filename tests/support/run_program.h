@@ -50,8 +50,11 @@ struct RunOptions {
   /// Environment entries NAME=VALUE; LC_ALL=C and PATH are always there unless overridden.
   std::vector<std::string> env;
   /// Largest file the child may write, in bytes (RLIMIT_FSIZE), or -1 for no limit. Writes
-  /// past it fail with EFBIG (SIGXFSZ is ignored in the child).
+  /// past it fail with EFBIG (SIGXFSZ is ignored in the child)...
   long long file_size_limit = -1;
+  /// ... unless this is set: SIGXFSZ then keeps its default action, as after `ulimit -f`, and
+  /// kills a child that does not ignore it itself.
+  bool file_size_signal = false;
   /// Working directory of the child; the caller's when empty.
   std::string cwd;
   /// Run the program through these words first, e.g. {"setpriv", "--reuid=65534", ...}.
