@@ -156,6 +156,17 @@ void discard_output(UniqueFd& output) {
   output = UniqueFd();
 }
 
+/// Opens OUTPUT again, after its last descriptor was closed with a failure, so that it can be
+/// emptied: only while `path` still names the file `written` describes, and without waiting
+/// for a reader or taking a terminal. Empty when it cannot.
+UniqueFd reopen_output(const char* path, const struct stat& written) {
+  UniqueFd output(open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat status;
+  if (output && (fstat(output.get(), &status) != 0 || !same_file(status, written)))
+    output = UniqueFd();
+  return output;
+}
+
 int write_failure(UniqueFd& output, const char* output_path) {
   discard_output(output);
   std::printf("write file error:%s", output_path);
@@ -190,10 +201,16 @@ int run_extraction(const char* output_path) {
   }
   if (!flush_output(addresses)) return write_failure(output, output_path);
   // Closing can still fail (NFS and disk quotas report late write-backs there), and then the
-  // descriptor is gone: a second one lets OUTPUT be emptied after that failure too.
+  // descriptor is gone: a second one lets OUTPUT be emptied after that failure. Its own close
+  // can fail too, and then OUTPUT is opened again by name to be emptied.
+  struct stat written;
+  const bool identified = fstat(output.get(), &written) == 0;
   UniqueFd kept(dup(output.get()));
   if (output.close() != 0) return write_failure(kept, output_path);
-  if (kept.close() != 0) return write_failure(kept, output_path);
+  if (kept.close() != 0) {
+    UniqueFd again = identified ? reopen_output(output_path, written) : UniqueFd();
+    return write_failure(again, output_path);
+  }
   return finish(k_exit_success);
 }
 

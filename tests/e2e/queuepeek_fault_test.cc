@@ -192,6 +192,8 @@ TEST_F(QueuepeekFaults, FailuresGiveTheirMessageAndStatus) {
        output_write, Output::empty},
       {"-D, ENOSPC on closing OUTPUT", extract, on_path(m_output).failing("close", "ENOSPC"),
        output_write, Output::empty},
+      {"-D, EIO on the last close of OUTPUT", extract,
+       on_path(m_output).failing("close", "EIO", 2), output_write, Output::empty},
       // The answer is lost: only the status can tell.
       {"-S, the answer cannot be flushed", tally_list, on_fd(1).failing("fflush", "ENOSPC"), "",
        Output::none},

@@ -3,16 +3,16 @@
 //
 // Loaded into a program with LD_PRELOAD, it wraps the calls the programs import for their data
 // and answers (check with `nm -D --undefined-only`): read, pread, pread64, write, splice,
-// copy_file_range, close, open, open64, fwrite, fflush, fclose, fputs, fputc, puts, printf,
-// fprintf (__printf_chk and __fprintf_chk under _FORTIFY_SOURCE). The programs read their files
+// copy_file_range, close, open, open64, dup, fwrite, fflush, fclose, fputs, fputc, puts,
+// printf, fprintf (__printf_chk and __fprintf_chk under _FORTIFY_SOURCE). The programs read their files
 // through descriptors; streams are only ever written.
 // It only ever touches calls on the descriptor or stream a test selects, so everything else,
 // diagnostics on standard error included, goes through untouched. Environment variables:
 //
 //   FAULT_FD=N         select descriptor N, and every stream whose descriptor is N.
 //   FAULT_PATH=P       select the descriptor that open or open64 returns for exactly the name P
-//                      (the latest one, until it is closed), and every stream on it; the opening
-//                      calls for P are selected calls too.
+//                      (the latest one, until it is closed), the copy dup makes of it, and every
+//                      stream on them; the opening calls for P are selected calls too.
 //   FAULT_CALL=F       the function whose selected calls fail: read, pread (also pread64), write,
 //                      splice, copy_file_range, close, open (also open64), fwrite, fflush,
 //                      fclose, fputs, fputc, puts, printf, fprintf; or several of them separated
@@ -113,7 +113,8 @@ struct Settings {
 };
 
 Settings settings;
-int path_fd = -1;  // what the last opening of FAULT_PATH returned
+int path_fd = -1;    // what the last opening of FAULT_PATH returned
+int path_copy = -1;  // what dup made of it
 long calls_seen = 0;  // selected calls of the functions in FAULT_CALL so far
 
 void raw_write_all(int fd, const char* text, size_t length) {
@@ -196,7 +197,15 @@ Function* next(Function*& slot, const char* name) {
   return slot;
 }
 
-bool fd_selected(int fd) { return fd >= 0 && (fd == settings.fd || fd == path_fd); }
+bool fd_selected(int fd) {
+  return fd >= 0 && (fd == settings.fd || fd == path_fd || fd == path_copy);
+}
+
+/// Forgets `fd` as a descriptor of FAULT_PATH, once it is closed.
+void forget_path_fd(int fd) {
+  if (fd == path_fd) path_fd = -1;
+  if (fd == path_copy) path_copy = -1;
+}
 
 bool stream_selected(FILE* stream) { return stream != nullptr && fd_selected(fileno(stream)); }
 
@@ -321,6 +330,7 @@ using PreadFunction = ssize_t(int, void*, size_t, off_t);
 using Pread64Function = ssize_t(int, void*, size_t, off64_t);
 using WriteFunction = ssize_t(int, const void*, size_t);
 using CloseFunction = int(int);
+using DupFunction = int(int);
 using OpenFunction = int(const char*, int, ...);
 using FwriteFunction = size_t(const void*, size_t, size_t, FILE*);
 using StreamFunction = int(FILE*);
@@ -335,6 +345,7 @@ WriteFunction* real_write;
 SpliceFunction* real_splice;
 SpliceFunction* real_copy_file_range;
 CloseFunction* real_close;
+DupFunction* real_dup;
 OpenFunction* real_open;
 OpenFunction* real_open64;
 FwriteFunction* real_fwrite;
@@ -407,11 +418,18 @@ int close(int fd) {
   const bool selected = fd_selected(fd);
   const bool fails = selected && strikes(k_close);
   const int result = real(fd);
-  if (fd == path_fd) path_fd = -1;
+  forget_path_fd(fd);
   if (!fails) return result;
   record(k_close, fd, errno_name(settings.errnum));
   errno = settings.errnum;
   return -1;
+}
+
+int dup(int fd) {
+  DupFunction* real = next(real_dup, "dup");
+  const int copy = real(fd);
+  if (copy >= 0 && fd >= 0 && fd == path_fd) path_copy = copy;
+  return copy;
 }
 
 int open(const char* path, int flags, ...) {
@@ -456,7 +474,7 @@ int fclose(FILE* stream) {
   StreamFunction* real = next(real_fclose, "fclose");
   const bool fails = stream_selected(stream) && strikes(k_fclose);
   const int fd = stream != nullptr ? fileno(stream) : -1;
-  if (fd >= 0 && fd == path_fd) path_fd = -1;
+  if (fd >= 0) forget_path_fd(fd);
   const int result = real(stream);
   if (!fails) return result;
   record(k_fclose, fd, errno_name(settings.errnum));
