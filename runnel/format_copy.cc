@@ -5,6 +5,7 @@
 #include "cpu_features.h"
 #include "format_paths.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -61,13 +62,43 @@ bool write_pending(OutputSink& output, char* out_buffer, char* out, std::size_t 
   return write_output(output, out_buffer, static_cast<std::size_t>(out - out_buffer)) >= 0;
 }
 
+// Whether a copy whose input reads the file its output writes would read its own output for
+// ever. Without -s no line comes out shorter than it went in, so an output ahead of the input
+// stays ahead. Under -s the empty lines read back can vanish, and the copy may still end: it
+// cannot once the output writes at the end of the file (appending, or having got there) and
+// the bytes left to read hold one other than a newline, which comes out again, at least as
+// long, after all of them, and so does what it became. Until then the file grows by at most
+// one block's output between two checks. Bytes found to be newlines are not read again
+// (`newlines_until`): with the output at the end, nothing before it changes. The input buffer
+// holds nothing yet to be formatted, and serves for reading them.
+bool reads_its_output_for_ever(int input_fd, const OutputSink& output,
+                               const FormatBuffers& buffers, const FormatSwitches& switches,
+                               off_t& newlines_until) {
+  if (!switches.squeeze_blank) return copy_reads_its_output(input_fd, output.fd);
+  ReadBack at;
+  if (!read_back_offsets(input_fd, output.fd, at) || at.input >= at.size || at.output < at.size)
+    return false;
+  for (off_t from = std::max(at.input, newlines_until); from < at.size;) {
+    const auto want = static_cast<std::size_t>(
+        std::min<off_t>(at.size - from, static_cast<off_t>(buffers.insize())));
+    const ssize_t n = pread_retrying(input_fd, buffers.in(), want, from);
+    if (n <= 0) return false;  // the read that follows meets the failure, or the end
+    const char* const bytes = buffers.in();
+    if (std::any_of(bytes, bytes + n, [](char c) { return c != '\n'; })) return true;
+    from += n;
+    newlines_until = from;
+  }
+  return false;
+}
+
 // Reads the next block: its length, 0 at the end of input, or -1 with `result` set to why the
-// copy stops. Besides a read error, that is an input that reads the file the output writes
-// when the output has got ahead of it: every line made longer (-n, -v) then keeps the output
-// ahead, and the copy would read its own output for ever. Checked once a block, and only then.
+// copy stops. Besides a read error, that is an input that reads the file the output writes,
+// when the copy would read its own output for ever. Checked once a block, and only then.
 ssize_t read_block(int input_fd, const OutputSink& output, bool input_is_output,
-                   const FormatBuffers& buffers, CopyResult& result) {
-  if (input_is_output && copy_reads_its_output(input_fd, output.fd, false)) {
+                   const FormatBuffers& buffers, const FormatSwitches& switches,
+                   off_t& newlines_until, CopyResult& result) {
+  if (input_is_output &&
+      reads_its_output_for_ever(input_fd, output, buffers, switches, newlines_until)) {
     result = CopyResult::input_is_output;
     return -1;
   }
@@ -131,10 +162,12 @@ CopyResult copy_formatted_by(FormatFunction kernel, int input_fd, OutputSink& ou
   const std::size_t outsize = buffers.outsize();
   char* const flush_at = out_buffer + outsize;
   char* out = out_buffer;
+  off_t newlines_until = 0;
   for (;;) {
     if (!write_pending(output, out_buffer, out, outsize)) return CopyResult::write_error;
     CopyResult result = CopyResult::done;
-    const ssize_t n = read_block(input_fd, output, input_is_output, buffers, result);
+    const ssize_t n =
+        read_block(input_fd, output, input_is_output, buffers, switches, newlines_until, result);
     if (n <= 0) return result;
     const unsigned char* const end = in_start + n;
     clear_past_block(in_start, n);

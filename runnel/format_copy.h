@@ -59,8 +59,9 @@ class FormatBuffers {
 /// failure. Reads blocks of buffers.insize(), writes blocks of buffers.outsize() (in pieces of
 /// output.max_write) and writes everything pending before each read. `state` is updated, also
 /// on a failure; errno holds the cause of a read or write error. With `input_is_output` (the
-/// input reads the file the output writes), checks copy_reads_its_output() before each read
-/// and stops with CopyResult::input_is_output when it holds.
+/// input reads the file the output writes), checks before each read, the first one included,
+/// whether the copy would read its own output for ever, and then stops with
+/// CopyResult::input_is_output.
 [[nodiscard]] CopyResult copy_formatted(int input_fd, OutputSink& output,
                                         const FormatBuffers& buffers,
                                         const FormatSwitches& switches, FormatState& state,

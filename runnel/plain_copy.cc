@@ -34,11 +34,22 @@ ssize_t write_output(OutputSink& output, const char* buffer, std::size_t length)
   return static_cast<ssize_t>(done);
 }
 
-bool copy_reads_its_output(int input_fd, int output_fd, bool output_appends) {
+bool read_back_offsets(int input_fd, int output_fd, ReadBack& at) {
   struct stat status;
-  const off_t in = lseek(input_fd, 0, SEEK_CUR);
-  if (in < 0 || fstat(input_fd, &status) != 0 || in >= status.st_size) return false;
-  return output_appends || lseek(output_fd, 0, SEEK_CUR) > in;
+  at.input = lseek(input_fd, 0, SEEK_CUR);
+  if (at.input < 0 || fstat(input_fd, &status) != 0) return false;
+  at.size = status.st_size;
+  const int flags = fcntl(output_fd, F_GETFL);
+  if (flags < 0) return false;
+  // An output opened for appending may not have written yet: its offset says nothing then.
+  at.output = (flags & O_APPEND) != 0 ? at.size : lseek(output_fd, 0, SEEK_CUR);
+  return at.output >= 0;
+}
+
+bool copy_reads_its_output(int input_fd, int output_fd) {
+  ReadBack at;
+  return read_back_offsets(input_fd, output_fd, at) && at.input < at.size &&
+         at.output > at.input;
 }
 
 CopyResult copy_plain(int input_fd, OutputSink& output, char* buffer, std::size_t size) {

@@ -38,12 +38,22 @@ struct OutputSink {
 /// set; bytes written before a failure stay written.
 [[nodiscard]] ssize_t write_output(OutputSink& output, const char* buffer, std::size_t length);
 
+/// Where an input and an output on the same regular file stand in it.
+struct ReadBack {
+  off_t input;   ///< the input's offset: where it reads next
+  off_t output;  ///< where the output writes next: the end of the file when it appends
+  off_t size;    ///< the file's size
+};
+
+/// Fills `at` for `input_fd` and `output_fd`, which are on the same regular file. False when
+/// an offset, the output's flags or the size cannot be had.
+[[nodiscard]] bool read_back_offsets(int input_fd, int output_fd, ReadBack& at);
+
 /// For an input and an output on the same regular file: whether the input has bytes left to
-/// read and the output writes further on in the file than the input reads: at the end when
-/// `output_appends`, else at its own offset if that is past the input's. A copy that writes
+/// read and the output writes further on in the file than the input reads. A copy that writes
 /// at least as much as it reads then reads its own output and never ends. False when an
 /// offset or the size cannot be had.
-[[nodiscard]] bool copy_reads_its_output(int input_fd, int output_fd, bool output_appends);
+[[nodiscard]] bool copy_reads_its_output(int input_fd, int output_fd);
 
 /// Copies `input_fd` to `output` through `buffer` of `size` bytes, writing each block before
 /// the next read so that output follows input on pipes and terminals.

@@ -272,17 +272,6 @@ struct Output {
   bool check_same_file;  // only a regular file can be read back as an operand while being written
 };
 
-/// Whether copying standard input, which reads the file that standard output writes, would
-/// never end: with bytes left to read, the output appends to the file or writes further on in
-/// it than the input reads, so that the copy reads back what it writes. Standard input at the
-/// end of the file, or read and written at the same place (runnel < f 1<> f writes back the
-/// bytes it reads), ends as any copy does.
-bool stdin_copy_never_ends(int output_fd) {
-  const int flags = fcntl(output_fd, F_GETFL);
-  const bool appends = flags >= 0 && (flags & O_APPEND) != 0;
-  return copy_reads_its_output(STDIN_FILENO, output_fd, appends);
-}
-
 /// One pass of the file loop: opens input_name (standard input for "-"), checks that it is not
 /// the output file, copies it and closes it. Failures are reported and remembered in
 /// exit_failed. Returns whether the operand was standard input.
@@ -304,10 +293,16 @@ bool copy_operand(Output& output, Copier& copier) {
       status_known && output.check_same_file && same_file(input_status, output.status);
   if (!status_known) {
     report_operand_failure(errno);
-  } else if (input_is_output && (!reading_stdin || stdin_copy_never_ends(output.sink.fd))) {
+  } else if (input_is_output &&
+             (!reading_stdin ||
+              (!copier.formatting && copy_reads_its_output(STDIN_FILENO, output.sink.fd)))) {
     // A named operand that is the output file would feed the output back into itself.
     // Standard input that is the output file is let through, as callers may rely on, unless
-    // its copy would never end.
+    // its copy would never end: with bytes left to read, the output appends to the file or
+    // writes further on in it than the input reads, so that the copy reads back what it
+    // writes. Standard input at the end of the file, or read and written at the same place
+    // (runnel < f 1<> f writes back the bytes it reads), ends as any copy does. A formatted
+    // copy makes its own check before each read, the first one included.
     report_input_is_output();
   } else {
     copy_input(input_fd, output.sink, zero_copy_between(input_status, output.status),
