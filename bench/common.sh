@@ -121,3 +121,58 @@ why_not_32_bit() {
   fi
   rm -rf "$probe_dir"
 }
+
+# The benchmarks' inputs, the same bytes on every run: fill_to BLOCK FILE BYTES writes FILE
+# with copies of BLOCK, cut to exactly BYTES.
+fill_to() {
+  size=$(wc -c <"$1")
+  copies=$(($3 / size + 1))
+  # head ends the loop's output early on purpose.
+  i=0
+  while [ $i -lt $copies ]; do cat "$1"; i=$((i + 1)); done | head -c "$3" >"$2" || true
+}
+
+# make_text FILE BYTES: lines of 30 to 90 bytes of hexadecimal words, every seventh one empty.
+make_text() {
+  awk 'BEGIN { srand(7); for (i = 0; i < 17000; i++) {
+         if (i % 7 == 3) { print ""; continue }
+         n = 30 + int(rand() * 60); s = ""
+         while (length(s) < n) s = s sprintf("%x ", int(rand() * 1e6))
+         print substr(s, 1, n) } }' >"$1.block"
+  fill_to "$1.block" "$1" "$2"
+  rm -f "$1.block"
+}
+
+# make_random FILE BYTES: bytes of every value alike, 64 KiB of them repeated.
+make_random() {
+  awk 'BEGIN { srand(11); for (i = 0; i < 65536; i++) printf "%c", int(rand() * 256) }' \
+    >"$1.block"
+  fill_to "$1.block" "$1" "$2"
+  rm -f "$1.block"
+}
+
+# make_list FILE BYTES: a remote-delivery list of 26-byte records, "D" (finished) for about
+# 60 % of them, else "T".
+make_list() {
+  awk 'BEGIN { srand(7); for (i = 0; i < 40000; i++)
+    printf "%srcpt%05d@host%02d.example\n", (rand() < 0.6 ? "D" : "T"), i, i % 97 }' |
+    tr '\n' '\000' >"$1.block"
+  fill_to "$1.block" "$1" "$2"
+  rm -f "$1.block"
+}
+
+# make_report FILE BYTES: a bounce report with records as qmail writes them, 150 to 400 bytes,
+# some with reply lines that end in ">:" and some with empty reasons.
+make_report() {
+  awk 'BEGIN { for (i = 0; i < 4000; i++) {
+    printf "<user%05d@mx%02d.example.net>:\n", i, i % 53
+    k = i % 5
+    if (k == 0) printf "127.0.0.1 does not like recipient.\nRemote host said: 550 5.1.1 <user%05d>: user unknown\nGiving up on 127.0.0.1.\n", i
+    else if (k == 1) printf "127.0.0.1 does not like recipient.\nRemote host said: 550-5.1.1 The email account that you tried to reach does not exist.\n550-5.1.1\n550 5.1.1 Please check the address.\nGiving up on 127.0.0.1.\n"
+    else if (k == 2) printf "Sorry, no mailbox here by that name. (#5.1.1)\n"
+    else if (k == 3) printf "Remote host said: 550-5.7.1 Recipient rejected for <victim%d@example.net>:\n550 5.7.1 see policy\nGiving up on 127.0.0.1.\n", i
+    else printf "I'"'"'m not going to try again; this message has been in the queue too long.\n"
+    printf "\n" } }' >"$1.block"
+  fill_to "$1.block" "$1" "$2"
+  rm -f "$1.block"
+}
