@@ -2,7 +2,7 @@
 // Prints the code paths that each engine takes on this processor, for benchmark and test reports.
 #include <cstdio>
 
-#include "format_paths.h"
+#include "format_rows.h"
 #include "scan_rows.h"
 
 int main() {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fd_io.h"
-#include "format_paths.h"
+#include "format_rows.h"
 
 namespace {
 
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
                {"-A, random bytes", "A", 1}};
   std::vector<const FormatRow*> rows;
   for (const FormatRow* row : format_rows())
-    if (cpu_offers(row->needs)) rows.push_back(row);
+    if (cpu_runs(row->needs)) rows.push_back(row);
   std::printf(
       "formatted-copy kernels alone: processor time over %zu MiB of text and %zu MiB of "
       "random bytes in %zu KiB blocks already in memory; the best of %d round(s), the "

@@ -25,12 +25,12 @@ unsigned long long enabled_state() {
 }
 
 CpuFeatures ask_processor() {
-  CpuFeatures features;
+  CpuFeatures features = 0;
   unsigned eax, ebx, ecx, edx;
   if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return features;
-  features.sse2 = (edx & bit(26)) != 0;
-  features.ssse3 = (ecx & bit(9)) != 0;
-  features.popcnt = (ecx & bit(23)) != 0;
+  if ((edx & bit(26)) != 0) features |= cpu::sse2;
+  if ((ecx & bit(9)) != 0) features |= cpu::ssse3;
+  if ((ecx & bit(23)) != 0) features |= cpu::popcnt;
   // The wide registers are usable only where the kernel saves them: SSE and AVX state (bits 1
   // and 2) for 256 bits, and the opmask and upper ZMM state (bits 5 to 7) as well for 512.
   const bool os_saves = (ecx & bit(27)) != 0;
@@ -39,31 +39,23 @@ CpuFeatures ask_processor() {
   const bool ymm_saved = (state & 0x6) == 0x6;
   const bool zmm_saved = (state & 0xE6) == 0xE6;
   if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return features;
-  features.bmi1 = (ebx & bit(3)) != 0;
-  features.avx2 = avx && ymm_saved && (ebx & bit(5)) != 0;
+  if ((ebx & bit(3)) != 0) features |= cpu::bmi1;
+  if (avx && ymm_saved && (ebx & bit(5)) != 0) features |= cpu::avx2;
   const bool avx512f = zmm_saved && (ebx & bit(16)) != 0;
-  features.avx512bw = avx512f && (ebx & bit(30)) != 0;
-  features.avx512vbmi2 = avx512f && (ecx & bit(6)) != 0;
+  if (avx512f && (ebx & bit(30)) != 0) features |= cpu::avx512bw;
+  if (avx512f && (ecx & bit(6)) != 0) features |= cpu::avx512vbmi2;
   return features;
 }
 
 #else
 
-CpuFeatures ask_processor() { return CpuFeatures(); }
+CpuFeatures ask_processor() { return 0; }
 
 #endif
 
 }  // namespace
 
-const CpuFeatures& cpu_features() {
+CpuFeatures cpu_features() {
   static const CpuFeatures features = ask_processor();
   return features;
-}
-
-bool cpu_offers(const CpuFeatures& needed) {
-  const CpuFeatures& have = cpu_features();
-  return (have.sse2 || !needed.sse2) && (have.ssse3 || !needed.ssse3) &&
-         (have.popcnt || !needed.popcnt) && (have.bmi1 || !needed.bmi1) &&
-         (have.avx2 || !needed.avx2) && (have.avx512bw || !needed.avx512bw) &&
-         (have.avx512vbmi2 || !needed.avx512vbmi2);
 }

@@ -16,27 +16,34 @@
 namespace simd {
 
 /// What an instruction set's operations on vectors of `width` bytes provide. Each set lives in
-/// a namespace named after it (simd::sse2, simd::avx2), so that profiles and failures name it;
-/// its functions carry the set's target attribute and have internal linkage, so that the
-/// linker can never hand a caller on an older processor a copy built for a wider set. Vec is
-/// the compiler's vector of unsigned char, with intrinsics only where it has no operator: with
-/// __m128i or __m256i (vectors of 64-bit lanes) the casts around each byte operation made the
-/// compiler copy the -S loop's counters at every step, 13 instructions a vector instead of 11.
+/// a namespace named after it (simd::sse2, simd::avx2, simd::word), so that profiles and
+/// failures name it; its functions carry the set's target attribute and have internal linkage,
+/// so that the linker can never hand a caller on an older processor a copy built for a wider
+/// set.
+///
+/// A comparison gives a Mask: which bytes it holds for. Each set keeps masks its own way, the
+/// way its instructions give them: 0xFF bytes in a vector (SSE2, AVX2, NEON), a bit per byte in
+/// a mask register (AVX-512), the top bit of each byte of a general register (word). Masks
+/// combine with the mask_ operations, become a bit per byte with `bits`, and count with
+/// `count`; nothing else may look inside one.
 template <class V>
 concept ByteVectorOps = requires(const unsigned char* p, char* out, typename V::Vec a,
-                                 typename V::Vec b, char c) {
+                                 typename V::Vec b, typename V::Mask m, typename V::Mask n,
+                                 char c) {
   requires std::same_as<decltype(V::width), const unsigned>;
   { V::load(p) } -> std::same_as<typename V::Vec>;            ///< `width` bytes, unaligned
   { V::store(out, a) } -> std::same_as<void>;                 ///< `width` bytes, unaligned
   { V::splat(c) } -> std::same_as<typename V::Vec>;           ///< `c` in every byte
-  { V::eq(a, b) } -> std::same_as<typename V::Vec>;           ///< 0xFF where bytes are equal
-  { V::lt(a, b) } -> std::same_as<typename V::Vec>;           ///< 0xFF where a's is less, signed
+  { V::add(a, b) } -> std::same_as<typename V::Vec>;          ///< byte by byte, wrapping
   { V::bit_and(a, b) } -> std::same_as<typename V::Vec>;
-  { V::bit_or(a, b) } -> std::same_as<typename V::Vec>;
-  { V::bit_xor(a, b) } -> std::same_as<typename V::Vec>;
-  { V::and_not(a, b) } -> std::same_as<typename V::Vec>;      ///< b without the bits of a
-  { V::sub(a, b) } -> std::same_as<typename V::Vec>;          ///< byte by byte, wrapping
-  { V::bits(a) } -> std::same_as<std::uint64_t>;              ///< top bit of byte i as bit i
+  { V::eq(a, b) } -> std::same_as<typename V::Mask>;          ///< the bytes that are equal
+  { V::lt(a, b) } -> std::same_as<typename V::Mask>;          ///< where a's is less, signed
+  { V::mask_and(m, n) } -> std::same_as<typename V::Mask>;
+  { V::mask_or(m, n) } -> std::same_as<typename V::Mask>;
+  { V::mask_and_not(m, n) } -> std::same_as<typename V::Mask>;  ///< n without the bytes of m
+  { V::bits(m) } -> std::same_as<std::uint64_t>;              ///< bit i set where m holds byte i
+  /// a + 1 in the bytes m holds, each of which must be below 0xFF
+  { V::count(a, m) } -> std::same_as<typename V::Vec>;
   { V::sum_bytes(a) } -> std::same_as<std::uint64_t>;         ///< the bytes' unsigned sum
 };
 

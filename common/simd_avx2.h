@@ -17,6 +17,7 @@ namespace {
 struct Ops {
   using Vec = unsigned char __attribute__((vector_size(32)));
   using Signed = signed char __attribute__((vector_size(32)));
+  using Mask = Vec;  ///< 0xFF in the bytes it holds
   static constexpr unsigned width = 32;
 
   SIMD_AVX2 static Vec load(const unsigned char* p) {
@@ -26,18 +27,20 @@ struct Ops {
   }
   SIMD_AVX2 static void store(void* out, Vec v) { std::memcpy(out, &v, sizeof v); }
   SIMD_AVX2 static Vec splat(char c) { return Vec{} + static_cast<unsigned char>(c); }
-  SIMD_AVX2 static Vec eq(Vec a, Vec b) { return reinterpret_cast<Vec>(a == b); }
-  SIMD_AVX2 static Vec lt(Vec a, Vec b) {
+  SIMD_AVX2 static Vec add(Vec a, Vec b) { return a + b; }
+  SIMD_AVX2 static Vec bit_and(Vec a, Vec b) { return a & b; }
+  SIMD_AVX2 static Mask eq(Vec a, Vec b) { return reinterpret_cast<Vec>(a == b); }
+  SIMD_AVX2 static Mask lt(Vec a, Vec b) {
     return reinterpret_cast<Vec>(Signed(a) < Signed(b));
   }
-  SIMD_AVX2 static Vec bit_and(Vec a, Vec b) { return a & b; }
-  SIMD_AVX2 static Vec bit_or(Vec a, Vec b) { return a | b; }
-  SIMD_AVX2 static Vec bit_xor(Vec a, Vec b) { return a ^ b; }
-  SIMD_AVX2 static Vec and_not(Vec a, Vec b) { return ~a & b; }
-  SIMD_AVX2 static Vec sub(Vec a, Vec b) { return a - b; }
-  SIMD_AVX2 static std::uint64_t bits(Vec v) {
-    return static_cast<std::uint32_t>(_mm256_movemask_epi8(reinterpret_cast<__m256i>(v)));
+  SIMD_AVX2 static Mask mask_and(Mask m, Mask n) { return m & n; }
+  SIMD_AVX2 static Mask mask_or(Mask m, Mask n) { return m | n; }
+  SIMD_AVX2 static Mask mask_and_not(Mask m, Mask n) { return ~m & n; }
+  SIMD_AVX2 static std::uint64_t bits(Mask m) {
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(reinterpret_cast<__m256i>(m)));
   }
+  // A mask's bytes are 0xFF, that is -1.
+  SIMD_AVX2 static Vec count(Vec a, Mask m) { return a - m; }
   // The four 64-bit sums fit in 16 bits each; see simd::sse2::Ops::sum_bytes.
   SIMD_AVX2 static std::uint64_t sum_bytes(Vec v) {
     const __m256i quarters =

@@ -20,9 +20,9 @@ constexpr Word splat_byte(unsigned char byte) { return ~Word{0} / 0xFF * byte; }
 constexpr Word k_low7 = splat_byte(0x7F);
 constexpr Word k_high = splat_byte(0x80);
 
-// 0x80 in each byte of `w` that is zero, 0 in the others. Exact: the top bit is cleared before
-// the addition, so no byte carries into the next.
-inline Word zero_bytes(Word w) { return ~(((w & k_low7) + k_low7) | w | k_low7); }
+// The top bit of each byte of `w` that is zero; the other bits are anything. Exact: the top
+// bit is cleared before the addition, so no byte carries into the next.
+inline Word zero_bytes(Word w) { return ~(((w & k_low7) + k_low7) | w); }
 
 // One multiplication moves the top bit of byte i to bit 8 * (k_bytes - 1) + i: the terms land
 // on different bits, so nothing carries between them.
@@ -44,8 +44,11 @@ inline std::uint64_t top_bits(Word w) {
   return static_cast<std::uint64_t>(((high >> 7) * make_gather()) >> (8 * (k_bytes - 1)));
 }
 
+/// A mask is the top bit of each byte; the other bits are anything, so that no operation
+/// spends an instruction clearing them.
 struct Ops {
   using Vec = Word;
+  using Mask = Word;
   static constexpr unsigned width = k_bytes;
 
   static Vec load(const unsigned char* p) {
@@ -55,19 +58,26 @@ struct Ops {
   }
   static void store(void* out, Vec v) { std::memcpy(out, &v, sizeof v); }
   static Vec splat(char c) { return splat_byte(static_cast<unsigned char>(c)); }
-  static Vec eq(Vec a, Vec b) { return (zero_bytes(a ^ b) >> 7) * 0xFF; }
-  // Bytes of different signs: the negative one is less. Of the same sign: the 7 low bits
-  // decide, and 0x80 | a - b keeps the borrow of each byte within it.
-  static Vec lt(Vec a, Vec b) {
-    const Vec low_not_less = (a | k_high) - (b & k_low7);
-    return (((((a ^ b) & a) | ~((a ^ b) | low_not_less)) & k_high) >> 7) * 0xFF;
-  }
+  // The low seven bits of each byte add without a carry out of the byte; the top bits, as
+  // an exclusive or.
+  static Vec add(Vec a, Vec b) { return ((a & k_low7) + (b & k_low7)) ^ ((a ^ b) & k_high); }
   static Vec bit_and(Vec a, Vec b) { return a & b; }
-  static Vec bit_or(Vec a, Vec b) { return a | b; }
-  static Vec bit_xor(Vec a, Vec b) { return a ^ b; }
-  static Vec and_not(Vec a, Vec b) { return ~a & b; }
-  static Vec sub(Vec a, Vec b) { return ((a | k_high) - (b & k_low7)) ^ ((a ^ ~b) & k_high); }
-  static std::uint64_t bits(Vec v) { return top_bits(v); }
+  static Mask eq(Vec a, Vec b) { return zero_bytes(a ^ b); }
+  // Bytes of different signs: the negative one is less. Of the same sign, the low seven bits
+  // decide: a's plus 0x80 less b's has its top bit set when a's are not less.
+  static Mask lt(Vec a, Vec b) {
+    // Against a constant without negative bytes, as every kernel compares, that is four
+    // operations; the compiler sees the constant after inlining and keeps only this branch.
+    if (__builtin_constant_p(b) && (b & k_high) == 0)
+      return a | ~((a & k_low7) + (k_high - b));
+    const Vec not_less = (a & k_low7) + (~b & k_low7) + splat_byte(1);
+    return (a & ~b) | ~((a ^ b) | not_less);
+  }
+  static Mask mask_and(Mask m, Mask n) { return m & n; }
+  static Mask mask_or(Mask m, Mask n) { return m | n; }
+  static Mask mask_and_not(Mask m, Mask n) { return ~m & n; }
+  static std::uint64_t bits(Mask m) { return top_bits(m); }
+  static Vec count(Vec a, Mask m) { return a + ((m >> 7) & splat_byte(1)); }
   // Pairs of bytes first, so that each sum has 16 bits of room.
   static std::uint64_t sum_bytes(Vec v) {
     constexpr Word pairs = ~Word{0} / 0xFFFF * 0xFF;

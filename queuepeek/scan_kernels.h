@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The vector kernels of the queue scans, written once over simd::ByteVectorOps. Each source
-// that includes this header compiles them for one instruction set: it defines SCAN_TARGET (its
-// target attribute) first, instantiates them with its operations and defines its row.
+// The vector kernels of the queue scans, written once over simd::ByteVectorOps. Each row's
+// source that includes this header compiles them for one instruction set: it defines
+// SCAN_TARGET (its target attribute) first, then makes its row with VectorScan.
 #pragma once
 
 #ifndef SCAN_TARGET
@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cpu_features.h"
 #include "scan_rows.h"
 #include "simd.h"
 #include "tally.h"
@@ -49,7 +50,7 @@ SCAN_KERNEL std::uint64_t count_nuls(const unsigned char* p, const unsigned char
     typename V::Vec counts = zero;
     for (const unsigned char* const group_end = group_end_of<V>(p, end); p < group_end;
          p += V::width)
-      counts = V::sub(counts, V::eq(V::load(p), zero));
+      counts = V::count(counts, V::eq(V::load(p), zero));
     total += V::sum_bytes(counts);
   }
   for (; p < end; ++p) total += *p == 0;
@@ -75,9 +76,9 @@ SCAN_KERNEL void tally_done_vectors(DoneTally& tally, const unsigned char* p,
          p += V::width) {
       const typename V::Vec bytes = V::load(p);
       const typename V::Vec previous = V::load(p - 1);
-      nul_counts = V::sub(nul_counts, V::eq(bytes, zero));
-      const typename V::Vec marked = V::bit_or(V::eq(previous, zero), V::eq(previous, hash));
-      done_counts = V::sub(done_counts, V::bit_and(V::eq(bytes, letter), marked));
+      nul_counts = V::count(nul_counts, V::eq(bytes, zero));
+      const typename V::Mask marked = V::mask_or(V::eq(previous, zero), V::eq(previous, hash));
+      done_counts = V::count(done_counts, V::mask_and(V::eq(bytes, letter), marked));
     }
     nuls += V::sum_bytes(nul_counts);
     const std::uint64_t group_dones = V::sum_bytes(done_counts);
@@ -96,7 +97,7 @@ SCAN_KERNEL void tally_done_vectors(DoneTally& tally, const unsigned char* p,
     tally.last_done = tally.records - count_nuls<V>(d + 1, p) + 1;
   }
   tally.after_mark = p[-1] == 0 || p[-1] == '#';
-  tally_done_plain(tally, p, end);
+  tally_done_bytes(tally, p, end);
 }
 
 // "-B": the sequences that end in [p, end).
@@ -113,9 +114,9 @@ SCAN_KERNEL std::uint64_t count_sequences_vectors(const unsigned char* p,
 #pragma GCC unroll 2
     for (const unsigned char* const group_end = group_end_of<V>(p, end); p < group_end;
          p += V::width) {
-      const typename V::Vec ends = V::bit_and(V::eq(V::load(p), newline),
-                                              V::eq(V::load(p - 1), colon));
-      counts = V::sub(counts, V::bit_and(ends, V::eq(V::load(p - 2), angle)));
+      const typename V::Mask ends = V::mask_and(V::eq(V::load(p), newline),
+                                                V::eq(V::load(p - 1), colon));
+      counts = V::count(counts, V::mask_and(ends, V::eq(V::load(p - 2), angle)));
     }
     total += V::sum_bytes(counts);
   }
@@ -136,16 +137,36 @@ SCAN_KERNEL void event_masks_vectors(const char* text, std::size_t count, std::u
     for (unsigned part = 0; part < 64 / V::width; ++part) {
       const unsigned char* q = p + V::width * part;
       const typename V::Vec previous = V::load(q - 1);
-      const typename V::Vec after_mark =
-          V::bit_or(V::bit_and(V::eq(previous, colon), V::eq(V::load(q - 2), angle)),
-                    V::eq(previous, newline));
+      const typename V::Mask after_mark =
+          V::mask_or(V::mask_and(V::eq(previous, colon), V::eq(V::load(q - 2), angle)),
+                     V::eq(previous, newline));
       const typename V::Vec bytes = V::load(q);
-      const typename V::Vec events =
-          V::bit_or(V::eq(bytes, zero), V::bit_and(V::eq(bytes, newline), after_mark));
+      const typename V::Mask events =
+          V::mask_or(V::eq(bytes, zero), V::mask_and(V::eq(bytes, newline), after_mark));
       mask |= V::bits(events) << (V::width * part);
     }
     masks[k] = mask;
   }
 }
+
+// The entries of a row over the operations V, each one loop compiled for SCAN_TARGET, and the
+// row that holds them.
+template <simd::ByteVectorOps V>
+struct VectorScan {
+  SCAN_TARGET static void tally_done(DoneTally& tally, const unsigned char* p,
+                                     const unsigned char* end) {
+    tally_done_vectors<V>(tally, p, end);
+  }
+  SCAN_TARGET static std::uint64_t count_sequences(const unsigned char* p,
+                                                   const unsigned char* end) {
+    return count_sequences_vectors<V>(p, end);
+  }
+  SCAN_TARGET static void event_masks(const char* p, std::size_t count, std::uint64_t* masks) {
+    event_masks_vectors<V>(p, count, masks);
+  }
+  static constexpr ScanRow row(const char* name, CpuFeatures needs) {
+    return {name, needs, tally_done, count_sequences, event_masks};
+  }
+};
 
 }  // namespace

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The table of implementations of the queue scans: plain byte code, and vector code chosen at
-// run time. Each row is defined by the source that compiles it.
+// The rows of the queue scans: one implementation each, plain or vector code, chosen at run
+// time. Each row is defined by the source named after it, scan_row_NAME.cc, which the build
+// compiles everywhere: on an architecture that the row is not for, it defines a row that no
+// processor runs.
 #pragma once
 
 #include <cstddef>
@@ -8,15 +10,14 @@
 #include <span>
 
 #include "cpu_features.h"
-#include "simd.h"
 
 struct DoneTally;
 
 /// One implementation of the tallies and the extraction: every row gives the same answers;
 /// they differ in the instructions they use.
 struct ScanRow {
-  const char* name;    ///< for test reports and measurements
-  CpuFeatures needs;   ///< the extensions it runs on
+  const char* name;   ///< for test reports and measurements
+  CpuFeatures needs;  ///< the features it runs on; cpu::unavailable when left out of the build
   /// "-S" over [p, end): p[-1] is readable, and tally.after_mark tells about it.
   void (*tally_done)(DoneTally& tally, const unsigned char* p, const unsigned char* end);
   /// "-B": the ">", ":", newline sequences that end in [p, end); p[-2] and p[-1] are readable.
@@ -27,20 +28,27 @@ struct ScanRow {
   void (*event_masks)(const char* p, std::size_t count, std::uint64_t* masks);
 };
 
-/// Every row of this build, best first; the last is the plain row, which every processor runs.
-std::span<const ScanRow* const> scan_rows();
+/// Every row, best first, one line each; the plain row, which every processor runs, comes last.
+#define QUEUEPEEK_SCAN_ROWS(ROW) ROW(avx2) ROW(sse2) ROW(plain)
 
-/// True when this processor runs `row`.
-bool runs(const ScanRow& row);
+#define QUEUEPEEK_DECLARE_ROW(name) \
+  namespace name {                  \
+  extern const ScanRow scan_row;    \
+  }
+QUEUEPEEK_SCAN_ROWS(QUEUEPEEK_DECLARE_ROW)
+#undef QUEUEPEEK_DECLARE_ROW
+
+/// Every row of the list, in its order.
+std::span<const ScanRow* const> scan_rows();
 
 /// The first row this processor runs, worked out once per process.
 const ScanRow* best_scan_row();
 
-// The plain kernels, which the vector rows also use for their last bytes.
-void tally_done_plain(DoneTally& tally, const unsigned char* p, const unsigned char* end);
-std::uint64_t count_sequences_plain(const unsigned char* p, const unsigned char* end);
+/// A row of the list that this build leaves out: no processor runs it.
+constexpr ScanRow unavailable_scan_row(const char* name) {
+  return {name, cpu::unavailable, nullptr, nullptr, nullptr};
+}
 
-#ifdef SIMD_X86
-extern const ScanRow scan_row_avx2;
-extern const ScanRow scan_row_sse2;
-#endif
+// The plain row's byte loops, which the vector rows also use for their last bytes.
+void tally_done_bytes(DoneTally& tally, const unsigned char* p, const unsigned char* end);
+std::uint64_t count_sequences_plain(const unsigned char* p, const unsigned char* end);

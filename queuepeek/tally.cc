@@ -23,7 +23,7 @@ void tally_done_recipients(DoneTally& tally, std::span<const char> block) {
   const auto* p = reinterpret_cast<const unsigned char*>(block.data());
   if (block.empty()) return;
   // The first byte's previous byte is in the carried state; every later one is in the block.
-  tally_done_plain(tally, p, p + 1);
+  tally_done_bytes(tally, p, p + 1);
   tally.row->tally_done(tally, p + 1, p + block.size());
 }
 

@@ -1,17 +1,14 @@
 // SPDX-License-Identifier: MIT
-// The formatted copy: its buffers, the scalar row and the table of rows.
+// The formatted copy: its buffers, its read loop and the table of rows.
 #include "format_copy.h"
 
 #include "cpu_features.h"
-#include "format_paths.h"
+#include "format_rows.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
-
-// Bytes the copy may store past the end of the text it has built.
-constexpr std::size_t k_store_slack = k_copy_ahead;
 
 // The input buffer holds a block, the sentinel newline after it, and room for the loads that
 // reach past the sentinel.
@@ -20,10 +17,10 @@ constexpr std::size_t input_buffer_size(std::size_t insize) { return insize + 1 
 // The output buffer holds a partial output block not yet written (at most outsize - 1), then
 // the most that one pass of the line loop adds before pending output is checked again: an empty
 // line's number, "$" and newline, then the next line's number and four bytes for each of its at
-// most insize - 1 bytes in this block; and the store slack. The copy that only rewrites bytes
+// most insize - 1 bytes in this block; and the bytes a kernel may store past its text. The copy that only rewrites bytes
 // starts each block with nothing pending and adds at most four bytes per input byte.
 constexpr std::size_t output_buffer_size(std::size_t insize, std::size_t outsize) {
-  return outsize - 1 + 4 * insize + 2 * k_max_field_text + 2 + k_store_slack;
+  return outsize - 1 + 4 * insize + 2 * k_max_field_text + 2 + k_copy_ahead;
 }
 
 // The output buffer starts this far into a page. Input and output both page-aligned made each
@@ -134,23 +131,16 @@ FormatBuffers::FormatBuffers(std::size_t insize, std::size_t outsize)
 
 namespace {
 
-const FormatRow* const k_rows[] = {
-#ifdef SIMD_X86
-    &format_row_avx512, &format_row_avx2, &format_row_ssse3, &format_row_sse2,
-#endif
-    &format_row_scalar,
-};
+#define RUNNEL_ROW_ENTRY(name) &name::format_row,
+const FormatRow* const k_rows[] = {RUNNEL_FORMAT_ROWS(RUNNEL_ROW_ENTRY)};
+#undef RUNNEL_ROW_ENTRY
 
 }  // namespace
 
 std::span<const FormatRow* const> format_rows() { return k_rows; }
 
 const FormatRow* best_format_row() {
-  static const FormatRow* const best = [] {
-    for (const FormatRow* row : k_rows)
-      if (cpu_offers(row->needs)) return row;
-    return &format_row_scalar;
-  }();
+  static const FormatRow* const best = first_runnable(format_rows());
   return best;
 }
 

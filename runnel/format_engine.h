@@ -1,18 +1,22 @@
 // SPDX-License-Identifier: MIT
-// The formatted copy's kernels, written once over a small set of vector operations. Each source
-// that includes this header compiles it for one instruction set: it defines FORMAT_TARGET (the
-// target attribute of that set, or nothing) and a struct `Isa` with the operations, then
-// includes this file. Everything here has internal linkage, so no function compiled for a wide
-// instruction set can stand in for one compiled without it.
+// The formatted copy's kernels, written once over a row's operations. Each row's source
+// defines FORMAT_TARGET (the target attribute of its instruction set, or nothing) and includes
+// this file; then, in a namespace named after the row, it defines its Kernels (see the
+// concepts below) and makes its row with choose_format_function or choose_visible_function.
+// Everything here has internal linkage, so no function compiled for a wide instruction set can
+// stand in for one compiled without it.
 #pragma once
 
 #include <bit>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "format_copy.h"
-#include "format_paths.h"
+#include "format_rows.h"
+#include "line_number.h"
+#include "simd.h"
 
 #ifndef FORMAT_TARGET
 #error "define FORMAT_TARGET before including format_engine.h"
@@ -20,7 +24,143 @@
 
 namespace {
 
-static_assert(Isa::width <= k_copy_ahead, "the buffers' slack is too small");
+/// The place of the lowest set bit of `bits`; 64 when none is. 32-bit x86 has no 64-bit count,
+/// and the compiler calls a library function for one there: the halves are counted instead.
+inline unsigned lowest_set_bit(std::uint64_t bits) {
+#if defined(__i386__)
+  const auto low = static_cast<std::uint32_t>(bits);
+  const auto high = static_cast<std::uint32_t>(bits >> 32);
+  return low != 0 ? static_cast<unsigned>(std::countr_zero(low))
+                  : 32 + static_cast<unsigned>(std::countr_zero(high));
+#else
+  return static_cast<unsigned>(std::countr_zero(bits));
+#endif
+}
+
+/// The number of set bits of `bits`. x86 before POPCNT has no instruction for it, and the
+/// compiler calls a library function there: the bits are summed in place instead.
+inline unsigned count_set_bits(std::uint64_t bits) {
+#if defined(__x86_64__) || defined(__i386__)
+  bits -= (bits >> 1) & 0x5555555555555555u;
+  bits = (bits & 0x3333333333333333u) + ((bits >> 2) & 0x3333333333333333u);
+  bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+  return static_cast<unsigned>((bits * 0x0101010101010101u) >> 56);
+#else
+  return static_cast<unsigned>(std::popcount(bits));
+#endif
+}
+
+/// The bit operations of the line loop in plain C++, for the rows whose instruction sets have
+/// none of their own.
+struct PlainBits {
+  // The top bit keeps the count of zeros defined when no bit is set; the caller then ignores
+  // the result.
+  static std::uint64_t lowest_bit(std::uint64_t bits) {
+    return lowest_set_bit(bits | std::uint64_t{1} << 63);
+  }
+  static std::uint64_t without_lowest_bit(std::uint64_t bits) { return bits & (bits - 1); }
+  static unsigned count(std::uint64_t bits) { return count_set_bits(bits); }
+};
+
+/// The splatted bytes of the masks, made once before a loop. A row that needs more for its
+/// expansion derives its constants from these.
+template <simd::ByteVectorOps V>
+struct MaskConstants {
+  using Vec = typename V::Vec;
+  Vec newline, tab, one, shown_below;
+  FORMAT_TARGET MaskConstants()
+      : newline(V::splat('\n')), tab(V::splat('\t')), one(V::splat(1)),
+        shown_below(V::splat(0x21)) {}
+};
+
+// Which bytes the switches change, written once over every row's operations.
+
+template <simd::ByteVectorOps V, class C>
+FORMAT_TARGET inline std::uint64_t newline_mask(typename V::Vec v, const C& k) {
+  return V::bits(V::eq(v, k.newline));
+}
+
+template <simd::ByteVectorOps V, class C>
+FORMAT_TARGET inline std::uint64_t tab_mask(typename V::Vec v, const C& k) {
+  return V::bits(V::eq(v, k.tab));
+}
+
+/// The bytes that -v shows in ^ or M- notation, newline and TAB included: the controls, DEL
+/// and every byte from 0x80. Each plus one, as a signed byte, is below 0x21: the controls give
+/// 1 to 0x20, DEL and the bytes from 0x80 give negative bytes, 0xFF gives 0.
+template <simd::ByteVectorOps V, class C>
+FORMAT_TARGET inline typename V::Mask shown_bytes(typename V::Vec v, const C& k) {
+  return V::lt(V::add(v, k.one), k.shown_below);
+}
+
+/// The bytes that -v changes: those it shows, less the newline without -E and the TAB
+/// without -T, which stay as they are.
+template <simd::ByteVectorOps V, bool Tabs, bool Ends, class C>
+FORMAT_TARGET inline std::uint64_t visible_mask(typename V::Vec v, const C& k) {
+  typename V::Mask changed = shown_bytes<V>(v, k);
+  if constexpr (!Ends) changed = V::mask_and_not(V::eq(v, k.newline), changed);
+  if constexpr (!Tabs) changed = V::mask_and_not(V::eq(v, k.tab), changed);
+  return V::bits(changed);
+}
+
+/// The expansion of -v through the table, a byte at a time with no branch per byte, for the
+/// rows whose instruction sets have no byte shuffle. Worth it once a chunk has `From` bytes
+/// to change: fewer go one by one.
+template <unsigned From>
+struct TableExpansion {
+  static constexpr unsigned expand_from = From;
+
+  // Every byte through the table: a whole entry stored, the output advanced by its length.
+  template <bool Tabs, bool Ends, class C>
+  static char* expand(const unsigned char* p, unsigned groups, char* out, const C&) {
+    const ExpansionTable& table = k_visible_table<Tabs, Ends>;
+    for (unsigned i = 0; i < 4 * groups; ++i) {
+      const Expansion& e = table[p[i]];
+      std::memcpy(out, e.text, 4);
+      out += e.length;
+    }
+    return out;
+  }
+};
+
+/// What the -v kernels take from a row's Kernels K: its operations (Ops, whose width divides
+/// the 64 bytes a newline mask covers), its constants, the bit operations of the line loop,
+/// and the expansion of -v: expand<Tabs, Ends>(p, groups, out, k) writes the changed form of
+/// the 4 * groups bytes at p (groups <= width / 4), may store up to k_copy_ahead bytes past
+/// what it writes, and is used on chunks with at least expand_from bytes to change.
+template <class K>
+concept VisibleKernels =
+    simd::ByteVectorOps<typename K::Ops> &&
+    std::derived_from<typename K::Constants, MaskConstants<typename K::Ops>> &&
+    64 % K::Ops::width == 0 && K::Ops::width <= k_copy_ahead &&
+    requires(std::uint64_t bits, const unsigned char* p, unsigned groups, char* out,
+             const typename K::Constants& k) {
+      { K::lowest_bit(bits) } -> std::same_as<std::uint64_t>;
+      { K::without_lowest_bit(bits) } -> std::same_as<std::uint64_t>;
+      { K::count(bits) } -> std::same_as<unsigned>;
+      { K::expand_from } -> std::convertible_to<unsigned>;
+      { K::template expand<false, false>(p, groups, out, k) } -> std::same_as<char*>;
+      { K::template expand<false, true>(p, groups, out, k) } -> std::same_as<char*>;
+      { K::template expand<true, false>(p, groups, out, k) } -> std::same_as<char*>;
+      { K::template expand<true, true>(p, groups, out, k) } -> std::same_as<char*>;
+    };
+
+/// What every kernel takes from a row: the same, with vectors narrow enough for the line copy,
+/// which copies a line of plain text in at least three steps of a vector before it tests its
+/// length: wider steps take a branch for every line longer than two of them, and -n on text
+/// took 10 % more processor time in 64-byte steps than in 32-byte ones.
+template <class K>
+concept FormatKernels = VisibleKernels<K> && 3 * K::Ops::width <= k_copy_ahead;
+
+// At least N bits set in `bits`.
+template <unsigned N>
+inline bool at_least(std::uint64_t bits) {
+  if constexpr (N <= 1) {
+    return bits != 0;
+  } else {
+    return at_least<N - 1>(bits & (bits - 1));
+  }
+}
 
 // One byte that the switches change: a newline under -E, or a byte shown through the table
 // (-v) or as ^I (-T alone).
@@ -46,19 +186,20 @@ inline char* put_changed(unsigned char byte, char* out) {
 // Loads whole chunks, also past `end` (the input buffer has the room), and stores each before
 // examining it: a chunk without a byte to change is then done. Stores up to k_copy_ahead bytes
 // past the text it leaves.
-template <class Isa, bool Visible, bool Tabs, bool Ends>
+template <class K, bool Visible, bool Tabs, bool Ends>
 FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char* end, char* out) {
-  constexpr unsigned width = Isa::width;
-  const typename Isa::Constants k;
+  using V = typename K::Ops;
+  constexpr unsigned width = V::width;
+  const typename K::Constants k;
   while (p < end) {
-    typename Isa::Vec v = Isa::load(p);
-    Isa::store(out, v);
+    const typename V::Vec v = V::load(p);
+    V::store(out, v);
     std::uint64_t change = 0;
     if constexpr (Visible) {
-      change = Isa::template visible_mask<Tabs, Ends>(v, k);
+      change = visible_mask<V, Tabs, Ends>(v, k);
     } else {
-      if constexpr (Tabs) change = Isa::tab_mask(v, k);
-      if constexpr (Ends) change |= Isa::newline_mask(v, k);
+      if constexpr (Tabs) change = tab_mask<V>(v, k);
+      if constexpr (Ends) change |= newline_mask<V>(v, k);
     }
     std::size_t left = static_cast<std::size_t>(end - p);
     unsigned limit = left < width ? static_cast<unsigned>(left) : width;
@@ -68,16 +209,15 @@ FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char
       out += limit;
       continue;
     }
-    if constexpr (Isa::expands && Visible) {
-      // Several bytes to change: expand every whole group of four at once. A word's bytes
-      // through the table cost about what one byte through the steps below costs.
-      if (((change & (change - 1)) != 0 || width <= 8) && limit >= 4) {
+    if constexpr (Visible) {
+      // Enough bytes to change: expand every whole group of four at once.
+      if (at_least<K::expand_from>(change) && limit >= 4) {
         // A whole chunk, the usual case, has a fixed number of groups: no test per group.
         unsigned groups = limit / 4;
         if (groups == width / 4)
-          out = Isa::template expand<Tabs, Ends>(p, width / 4, out, k);
+          out = K::template expand<Tabs, Ends>(p, width / 4, out, k);
         else
-          out = Isa::template expand<Tabs, Ends>(p, groups, out, k);
+          out = K::template expand<Tabs, Ends>(p, groups, out, k);
         p += 4 * groups;
         continue;
       }
@@ -92,11 +232,12 @@ FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char
 
 // The bytes of one line, without its newline, as the switches show them. Plain text is copied
 // in fixed-size steps first, so that lines of the usual lengths take no branch on their length.
-template <class Isa, bool Visible, bool Tabs>
+template <class K, bool Visible, bool Tabs>
 FORMAT_TARGET inline char* copy_content(const unsigned char* p, const unsigned char* end,
                                         char* out) {
+  using V = typename K::Ops;
   if constexpr (!Visible && !Tabs) {
-    constexpr std::size_t width = Isa::width;
+    constexpr std::size_t width = V::width;
     // As many whole vectors as the slack past the sentinel and the output holds.
     constexpr std::size_t ahead = k_copy_ahead / width * width;
     std::size_t length = static_cast<std::size_t>(end - p);
@@ -104,12 +245,11 @@ FORMAT_TARGET inline char* copy_content(const unsigned char* p, const unsigned c
     if constexpr (width < 16)
       std::memcpy(out, p, ahead);
     else
-      for (std::size_t i = 0; i < ahead; i += width) Isa::store(out + i, Isa::load(p + i));
-    for (std::size_t i = ahead; i < length; i += width)
-      Isa::store(out + i, Isa::load(p + i));
+      for (std::size_t i = 0; i < ahead; i += width) V::store(out + i, V::load(p + i));
+    for (std::size_t i = ahead; i < length; i += width) V::store(out + i, V::load(p + i));
     return out + length;
   } else {
-    return transform<Isa, Visible, Tabs, false>(p, end, out);
+    return transform<K, Visible, Tabs, false>(p, end, out);
   }
 }
 
@@ -118,13 +258,13 @@ FORMAT_TARGET inline char* copy_content(const unsigned char* p, const unsigned c
 // takes them from the list. Every 64 bytes write four places, whether they have them or not,
 // so that no branch depends on where the lines end: one that did, taken whenever a line ran
 // past the 64 bytes in hand, could not be predicted on text of mixed line lengths.
-template <class Isa>
+template <class K>
 struct NewlineFinder {
   static constexpr unsigned k_span = 1024;
   using Place = const unsigned char*;
   const unsigned char* scan;  // the next bytes to examine
   const unsigned char* end;   // the sentinel
-  typename Isa::Constants k;
+  typename K::Constants k;
   Place places[k_span + 4];
 
   // Where the line loop stands in the list: the next place, and the end of those listed. The
@@ -141,8 +281,8 @@ struct NewlineFinder {
 
   FORMAT_TARGET std::uint64_t newlines(const unsigned char* p) const {
     std::uint64_t bits = 0;
-    for (unsigned i = 0; i < 64; i += Isa::width)
-      bits |= Isa::newline_mask(Isa::load(p + i), k) << i;
+    for (unsigned i = 0; i < 64; i += K::Ops::width)
+      bits |= newline_mask<typename K::Ops>(K::Ops::load(p + i), k) << i;
     return bits;
   }
 
@@ -154,10 +294,10 @@ struct NewlineFinder {
     const unsigned char* const stop = at + k_span < end + 1 ? at + k_span : end + 1;
     do {
       std::uint64_t bits = newlines(at);
-      unsigned count = Isa::count(bits);
+      unsigned count = K::count(bits);
       for (unsigned i = 0; i < 4; ++i) {
-        place[i] = at + Isa::lowest_bit(bits);
-        bits = Isa::without_lowest_bit(bits);
+        place[i] = at + K::lowest_bit(bits);
+        bits = K::without_lowest_bit(bits);
       }
       if (count > 4) [[unlikely]] {
         for (unsigned i = 4; i < count; ++i) {
@@ -201,7 +341,7 @@ enum class Numbers { from_switches, none, nonblank, all, every };
 // the registers of its short loop to the data. The loop makes no call, so that its variables
 // can stay in registers: it returns once the output reaches flush_at, and the caller passes on
 // whole output blocks and calls it again.
-template <class Isa, bool Visible, bool Tabs, bool Ends, Numbers N>
+template <class K, bool Visible, bool Tabs, bool Ends, Numbers N>
 FORMAT_TARGET FormatStop format_lines(const unsigned char* p, const unsigned char* const end,
                                       char* out, char* const flush_at,
                                       const FormatSwitches& switches, FormatState& state) {
@@ -214,7 +354,7 @@ FORMAT_TARGET FormatStop format_lines(const unsigned char* p, const unsigned cha
   const unsigned char* const start = p;
   int run = state.newline_run;
   NumberText number = load_number(state.line);
-  NewlineFinder<Isa> newlines(p, end);
+  NewlineFinder<K> newlines(p, end);
   auto cursor = newlines.start();
   do {
     const unsigned char* newline = newlines.next(cursor);
@@ -224,18 +364,18 @@ FORMAT_TARGET FormatStop format_lines(const unsigned char* p, const unsigned cha
       if (newline == end) [[unlikely]] {
         if (newline != p) {
           if (run >= 0) out = emit_number(number, state.line, out);
-          out = copy_content<Isa, Visible, Tabs>(p, newline, out);
+          out = copy_content<K, Visible, Tabs>(p, newline, out);
         }
         p = end;
         break;
       }
       if (run >= 0) [[likely]] out = emit_number(number, state.line, out);
-      out = copy_content<Isa, Visible, Tabs>(p, newline, out);
+      out = copy_content<K, Visible, Tabs>(p, newline, out);
       run = 0;
     } else if (newline != p) [[likely]] {
       // A line with content starts, or continues one that an earlier block left open.
       if (run >= 0 && number_lines) out = emit_number(number, state.line, out);
-      out = copy_content<Isa, Visible, Tabs>(p, newline, out);
+      out = copy_content<K, Visible, Tabs>(p, newline, out);
       if (newline == end) {
         run = -1;
         p = end;
@@ -265,45 +405,48 @@ FORMAT_TARGET FormatStop format_lines(const unsigned char* p, const unsigned cha
 
 // The kernel when only bytes change (-v, -T, -E): the block is transformed whole, and the
 // newline run is worked out from the newlines at its end.
-template <class Isa, bool Visible, bool Tabs, bool Ends>
+template <class K, bool Visible, bool Tabs, bool Ends>
 FORMAT_TARGET FormatStop format_bytes(const unsigned char* p, const unsigned char* end, char* out,
                                       char*, const FormatSwitches&, FormatState& state) {
   state.newline_run = run_after_block(p, end, state.newline_run);
-  return {end, transform<Isa, Visible, Tabs, Ends>(p, end, out)};
+  return {end, transform<K, Visible, Tabs, Ends>(p, end, out)};
 }
 
-// The kernels under -v, for the rows that differ from a narrower one in -v alone.
-template <class I>
+// The kernels under -v, for the rows that differ from another in -v alone.
+template <class K>
 FormatFunction choose_visible_function(const FormatSwitches& s) {
+  static_assert(VisibleKernels<K>);
   constexpr Numbers R = Numbers::from_switches;
   static constexpr FormatFunction k_bytes[] = {
-      format_bytes<I, true, false, false>, format_bytes<I, true, false, true>,
-      format_bytes<I, true, true, false>, format_bytes<I, true, true, true>};
+      format_bytes<K, true, false, false>, format_bytes<K, true, false, true>,
+      format_bytes<K, true, true, false>, format_bytes<K, true, true, true>};
   static constexpr FormatFunction k_lines[] = {
-      format_lines<I, true, false, false, R>, format_lines<I, true, false, true, R>,
-      format_lines<I, true, true, false, R>, format_lines<I, true, true, true, R>};
+      format_lines<K, true, false, false, R>, format_lines<K, true, false, true, R>,
+      format_lines<K, true, true, false, R>, format_lines<K, true, true, true, R>};
   unsigned index = (s.show_tabs ? 2 : 0) + (s.show_ends ? 1 : 0);
   return !s.number_lines && !s.squeeze_blank ? k_bytes[index] : k_lines[index];
 }
 
-template <class I>
+// The kernel for every combination of switches.
+template <class K>
 FormatFunction choose_format_function(const FormatSwitches& s) {
-  if (s.show_nonprinting) return choose_visible_function<I>(s);
+  static_assert(FormatKernels<K>);
+  if (s.show_nonprinting) return choose_visible_function<K>(s);
   static constexpr FormatFunction k_bytes[] = {
-      format_bytes<I, false, false, false>, format_bytes<I, false, false, true>,
-      format_bytes<I, false, true, false>, format_bytes<I, false, true, true>};
+      format_bytes<K, false, false, false>, format_bytes<K, false, false, true>,
+      format_bytes<K, false, true, false>, format_bytes<K, false, true, true>};
   static constexpr FormatFunction k_tab_lines[] = {
-      format_lines<I, false, true, false, Numbers::from_switches>,
-      format_lines<I, false, true, true, Numbers::from_switches>};
+      format_lines<K, false, true, false, Numbers::from_switches>,
+      format_lines<K, false, true, true, Numbers::from_switches>};
   static constexpr FormatFunction k_plain_lines[2][4] = {
-      {format_lines<I, false, false, false, Numbers::none>,
-       format_lines<I, false, false, false, Numbers::nonblank>,
-       format_lines<I, false, false, false, Numbers::all>,
-       format_lines<I, false, false, false, Numbers::every>},
-      {format_lines<I, false, false, true, Numbers::none>,
-       format_lines<I, false, false, true, Numbers::nonblank>,
-       format_lines<I, false, false, true, Numbers::all>,
-       format_lines<I, false, false, true, Numbers::every>},
+      {format_lines<K, false, false, false, Numbers::none>,
+       format_lines<K, false, false, false, Numbers::nonblank>,
+       format_lines<K, false, false, false, Numbers::all>,
+       format_lines<K, false, false, false, Numbers::every>},
+      {format_lines<K, false, false, true, Numbers::none>,
+       format_lines<K, false, false, true, Numbers::nonblank>,
+       format_lines<K, false, false, true, Numbers::all>,
+       format_lines<K, false, false, true, Numbers::every>},
   };
   unsigned ends = s.show_ends ? 1 : 0;
   if (!s.number_lines && !s.squeeze_blank) return k_bytes[(s.show_tabs ? 2 : 0) + ends];

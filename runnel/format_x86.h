@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// What the x86 rows of the formatted copy share (64-bit and 32-bit): the masks of the loops over
-// the byte-vector vocabulary, the bit operations of BMI1, and the expansion of -v by byte
-// shuffles. Each source defines FORMAT_TARGET before it includes this file, and so compiles it
-// for its own instruction set.
+// What the x86 rows of the formatted copy share (64-bit and 32-bit): their constants, the bit
+// operations of BMI1, and the expansion of -v by byte shuffles. Each row's source defines
+// FORMAT_TARGET before it includes this file, and so compiles it for its own instruction set.
 #pragma once
 
 #include <immintrin.h>
@@ -10,7 +9,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "format_paths.h"
+#include "format_engine.h"
 #include "simd_avx2.h"
 #include "simd_sse2.h"
 
@@ -93,61 +92,52 @@ FORMAT_TARGET inline void make_pairs(Vec caret, Vec shown, __m128i* pairs) {
   }
 }
 
-// The masks of the loops and the -v expansion over an instruction set's byte vectors (SSE2's
-// 16 bytes, AVX2's 32).
+// The constants of an x86 row: those of the masks and those of the shuffle expansion. The
+// empty asm hides their values from the compiler, which would otherwise build each again from
+// an immediate in every pass (three instructions each) rather than keep it in a register or
+// reload it.
 template <simd::ByteVectorOps V>
-struct VectorIsa : V {
+struct X86Constants : MaskConstants<V> {
   using Vec = typename V::Vec;
-
-  // The splatted bytes of the loops, made once before a loop. The empty asm hides their values
-  // from the compiler, which would otherwise build each again from an immediate in every pass
-  // (three instructions each) rather than keep it in a register or reload it.
-  struct Constants {
-    Vec newline = V::splat('\n'), tab = V::splat('\t'), space = V::splat(0x20),
-        del = V::splat(0x7F), flip = V::splat(0x40), carets = V::splat('^'),
-        dollars = V::splat('^' ^ '$');
-    FORMAT_TARGET Constants() {
-      __asm__("" : "+x"(newline), "+x"(tab), "+x"(space), "+x"(del));
-      __asm__("" : "+x"(flip), "+x"(carets), "+x"(dollars));
-    }
-  };
-
-  FORMAT_TARGET static std::uint64_t newline_mask(Vec v, const Constants& k) {
-    return V::bits(V::eq(v, k.newline));
+  Vec low7, flip, carets, dollars;
+  FORMAT_TARGET X86Constants()
+      : low7(V::splat(0x7F)), flip(V::splat(0x40)), carets(V::splat('^')),
+        dollars(V::splat('^' ^ '$')) {
+    __asm__("" : "+x"(this->newline), "+x"(this->tab), "+x"(this->one), "+x"(this->shown_below));
+    __asm__("" : "+x"(low7), "+x"(flip), "+x"(carets), "+x"(dollars));
   }
-  FORMAT_TARGET static std::uint64_t tab_mask(Vec v, const Constants& k) {
-    return V::bits(V::eq(v, k.tab));
-  }
+};
 
-  // Controls and bytes from 0x80 compare below 0x20 as signed bytes; DEL is the one other.
-  template <bool Tabs, bool Ends>
-  FORMAT_TARGET static std::uint64_t visible_mask(Vec v, const Constants& k) {
-    Vec shown = V::bit_or(V::lt(v, k.space), V::eq(v, k.del));
-    if constexpr (!Ends) shown = V::and_not(V::eq(v, k.newline), shown);
-    if constexpr (!Tabs) shown = V::and_not(V::eq(v, k.tab), shown);
-    return V::bits(shown);
-  }
+// The expansion of -v with SSSE3's byte shuffles, over SSE2's or AVX2's operations: worth it
+// from two bytes to change in a chunk.
+template <simd::ByteVectorOps V>
+struct ShuffleExpansion {
+  static constexpr unsigned expand_from = 2;
 
   // Writes the changed form of the first 4 * `groups` bytes at `p` (groups <= width / 4),
-  // with SSSE3's shuffles; stores 16 bytes a group. A newline without Ends, and a TAB without
-  // Tabs, stay as they are. Group k's key is bits 4k to 4k+3 of the "M-" mask and of the caret
-  // mask, side by side: those of the even groups in one word, of the odd ones in another.
+  // storing 16 bytes a group. A newline without Ends, and a TAB without Tabs, stay as they
+  // are. Group k's key is bits 4k to 4k+3 of the "M-" mask and of the caret mask, side by
+  // side: those of the even groups in one word, of the odd ones in another. The masks of these
+  // sets are vectors of 0xFF and 0 bytes, and combine with the bytes as such.
   template <bool Tabs, bool Ends>
   FORMAT_TARGET static char* expand(const unsigned char* p, unsigned groups, char* out,
-                                    const Constants& k) {
+                                    const X86Constants<V>& k) {
+    using Vec = typename V::Vec;
     const Vec v = V::load(p);
-    const Vec low = V::bit_and(v, k.del);
+    const Vec low = v & k.low7;
     const Vec newline = V::eq(v, k.newline);
     Vec kept = newline;
-    if constexpr (!Tabs) kept = V::bit_or(kept, V::eq(v, k.tab));
-    Vec control = V::and_not(kept, V::bit_or(V::lt(low, k.space), V::eq(low, k.del)));
-    const Vec shown = V::bit_xor(low, V::bit_and(control, k.flip));
+    if constexpr (!Tabs) kept |= V::eq(v, k.tab);
+    // The bytes with a caret: what -v shows of the low seven bits, less those kept.
+    Vec control = V::mask_and_not(kept, shown_bytes<V>(low, k));
+    const Vec shown = low ^ (control & k.flip);
     Vec caret = k.carets;
     if constexpr (Ends) {
-      control = V::bit_or(control, newline);
-      caret = V::bit_xor(caret, V::bit_and(newline, k.dollars));
+      control |= newline;
+      caret ^= newline & k.dollars;
     }
     constexpr std::uint64_t nibbles = 0x0F0F0F0F0F0F0F0Fu;
+    // The top bits of the bytes themselves are the "M-" mask.
     const std::uint64_t marks = V::bits(v), carets = V::bits(control);
     const std::uint64_t keys[2] = {(marks & nibbles) | (carets & nibbles) << 4,
                                    (marks >> 4 & nibbles) | (carets & nibbles << 4)};

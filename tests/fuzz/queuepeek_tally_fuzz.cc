@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const test_support::DoneCounts expected = test_support::reference_done(text);
   const std::uint64_t expected_bounced = test_support::reference_bounced(text);
   for (const ScanRow* row : scan_rows()) {
-    if (!runs(*row)) continue;
+    if (!cpu_runs(row->needs)) continue;
     DoneTally done;
     BouncedTally bounced;
     done.row = row;

@@ -17,7 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "format_paths.h"
+#include "format_rows.h"
+#include "format_rules.h"
 
 namespace {
 
@@ -51,51 +52,7 @@ struct Plan {
   std::vector<std::size_t> read_sizes;  // sizes of successive reads, cycled
 };
 
-// The text formatted byte by byte from the rules: a run counter of empty lines, a number
-// before each line that gets one, and each byte rewritten on its own.
-std::string reference_format(std::string_view text, const FormatSwitches& s,
-                             std::uint64_t number) {
-  std::string out;
-  int run = 0;  // -1 inside a line, 0 after a line with content, 1 and 2 in a run of empty lines
-  auto emit_number = [&] {
-    char field[32];
-    std::snprintf(field, sizeof field, "%6llu\t", static_cast<unsigned long long>(++number));
-    out += field;
-  };
-  for (unsigned char c : text) {
-    if (c == '\n') {
-      if (run < 2) ++run;
-      if (run > 0) {
-        if (s.squeeze_blank && run > 1) continue;
-        if (s.number_lines && !s.number_nonblank) emit_number();
-      }
-      if (s.show_ends) out += '$';
-      out += '\n';
-      continue;
-    }
-    if (run >= 0 && s.number_lines) emit_number();
-    run = -1;
-    if (c == '\t') {
-      out += s.show_tabs ? "^I" : "\t";
-    } else if (!s.show_nonprinting) {
-      out += static_cast<char>(c);
-    } else {
-      if (c >= 0x80) {
-        out += "M-";
-        c = static_cast<unsigned char>(c - 0x80);
-      }
-      if (c < 0x20) {
-        out += '^';
-        out += static_cast<char>(c + 0x40);
-      } else if (c == 0x7F) {
-        out += "^?";
-      } else {
-        out += static_cast<char>(c);
-      }
-    }
-  }
-  return out;
-}
+using test_support::reference_format;
 
 std::string digits_of(std::uint64_t value) { return std::to_string(value); }
 
@@ -180,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string expected = reference_format(text, plan.switches, plan.first_number);
   std::size_t whole_block = text.empty() ? 1 : text.size();
   for (const FormatRow* row : format_rows()) {
-    if (!cpu_offers(row->needs)) continue;
+    if (!cpu_runs(row->needs)) continue;
     std::string cut = engine_format(text, plan, plan.cuts, plan.read_sizes, plan.insize,
                                     plan.outsize, *row);
     std::string whole = engine_format(text, plan, {}, {}, whole_block, whole_block, *row);

@@ -1,42 +1,49 @@
 // SPDX-License-Identifier: MIT
 // The processor check reads CPUID and XGETBV itself; the compiler's run-time support reads the
-// same, and the two must agree on every extension.
+// same, and the two must agree on every feature. The dispatcher takes the first row whose
+// needs are all met.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "cpu_features.h"
+#include "row_support.h"
 
 namespace {
 
-TEST(CpuFeatures, EveryProcessorOffersNoExtension) { EXPECT_TRUE(cpu_offers({})); }
+constexpr CpuFeatures k_every_feature[] = {cpu::sse2,     cpu::ssse3,   cpu::popcnt,
+                                           cpu::bmi1,     cpu::avx2,    cpu::avx512bw,
+                                           cpu::avx512vbmi2};
 
-#if defined(__x86_64__) || defined(__i386__)
 TEST(CpuFeatures, AgreeWithTheCompilersRunTimeCheck) {
-  __builtin_cpu_init();
-  const CpuFeatures& features = cpu_features();
-  const struct {
-    const char* name;
-    bool ours;
-    bool compilers;
-  } rows[] = {
-      {"sse2", features.sse2, __builtin_cpu_supports("sse2") != 0},
-      {"ssse3", features.ssse3, __builtin_cpu_supports("ssse3") != 0},
-      {"popcnt", features.popcnt, __builtin_cpu_supports("popcnt") != 0},
-      {"bmi", features.bmi1, __builtin_cpu_supports("bmi") != 0},
-      {"avx2", features.avx2, __builtin_cpu_supports("avx2") != 0},
-      {"avx512bw", features.avx512bw, __builtin_cpu_supports("avx512bw") != 0},
-      {"avx512vbmi2", features.avx512vbmi2, __builtin_cpu_supports("avx512vbmi2") != 0},
-  };
-  for (const auto& row : rows) EXPECT_EQ(row.ours, row.compilers) << row.name;
-  EXPECT_EQ(cpu_offers({.sse2 = true, .avx2 = true}), features.sse2 && features.avx2);
-  EXPECT_TRUE(cpu_offers(features));
-}
-#else
-TEST(CpuFeatures, NoneOutsideX86) {
-  const CpuFeatures& features = cpu_features();
-  EXPECT_FALSE(features.sse2 || features.ssse3 || features.popcnt || features.bmi1 ||
-               features.avx2 || features.avx512bw || features.avx512vbmi2);
-  EXPECT_FALSE(cpu_offers({.sse2 = true}));
-}
+  for (const CpuFeatures feature : k_every_feature) {
+    SCOPED_TRACE(feature);
+    EXPECT_EQ((cpu_features() & feature) != 0, test_support::processor_has(feature));
+  }
+  EXPECT_EQ(cpu_features() & cpu::unavailable, 0u);
+#if !defined(__x86_64__) && !defined(__i386__)
+  EXPECT_EQ(cpu_features(), 0u);
 #endif
+}
+
+struct Row {
+  const char* name;
+  CpuFeatures needs;
+};
+
+TEST(CpuFeatures, TheFirstRowWhoseNeedsAreAllMetIsChosen) {
+  const CpuFeatures have = cpu_features();
+  CpuFeatures lacking = cpu::unavailable;
+  for (const CpuFeatures feature : k_every_feature)
+    if ((have & feature) == 0) lacking = feature;
+  const Row one_short{"one short", have | lacking};
+  const Row unavailable{"unavailable", cpu::unavailable};
+  const Row everything_here{"everything here", have};
+  const Row plain{"plain", 0};
+  const std::vector<const Row*> rows = {&one_short, &unavailable, &everything_here, &plain};
+  EXPECT_STREQ(first_runnable<Row>(rows)->name, "everything here");
+  const std::vector<const Row*> none_but_the_last = {&one_short, &unavailable, &plain};
+  EXPECT_STREQ(first_runnable<Row>(none_but_the_last)->name, "plain");
+}
 
 }  // namespace

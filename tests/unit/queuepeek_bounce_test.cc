@@ -13,6 +13,7 @@
 #include "bounce_extract.h"
 #include "memory_file.h"
 #include "queue_rules.h"
+#include "row_support.h"
 
 namespace {
 
@@ -287,7 +288,8 @@ class BounceRows : public testing::TestWithParam<const ScanRow*> {};
 
 TEST_P(BounceRows, WriteTheWholeTextsAddressesInChunksOfAnySize) {
   const ScanRow* row = GetParam();
-  if (!runs(*row)) GTEST_SKIP() << "the " << row->name << " row: this processor lacks it";
+  const std::string skip = test_support::row_skip_reason(row->name, row->needs);
+  if (!skip.empty()) GTEST_SKIP() << skip;
   std::vector<std::string> reports;
   for (const Case& c : documented_cases()) reports.push_back(c.report);
   std::string long_report;

@@ -16,8 +16,10 @@
 
 #include "fd_io.h"
 #include "format_copy.h"
-#include "format_paths.h"
+#include "format_rows.h"
+#include "format_rules.h"
 #include "memory_file.h"
+#include "row_support.h"
 
 namespace {
 
@@ -160,34 +162,26 @@ std::string chunk_edge_text() {
   return text;
 }
 
-// The dispatcher takes the best row that the compiler's own run-time check allows, and the
-// table ends with the scalar row, which runs everywhere.
-TEST(FormatRows, TheDispatcherTakesTheBestRowTheProcessorRuns) {
-  std::string best = "scalar";
-#if defined(SIMD_X86)
-  __builtin_cpu_init();
-  const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
-                    __builtin_cpu_supports("bmi") && __builtin_cpu_supports("ssse3");
-  if (avx2 && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2"))
-    best = "avx512";
-  else if (avx2)
-    best = "avx2";
-  else if (__builtin_cpu_supports("ssse3"))
-    best = "ssse3";
-  else if (__builtin_cpu_supports("sse2"))
-    best = "sse2";
-#endif
-  EXPECT_EQ(best_format_row()->name, best);
-  EXPECT_EQ(format_rows().back()->name, std::string("scalar"));
+// The list ends with the plain row, which needs nothing, and the dispatcher takes the first
+// row that the compiler's own run-time check says this processor runs.
+TEST(FormatRowList, TheFirstRowTheProcessorRunsIsChosen) {
+  ASSERT_FALSE(format_rows().empty());
+  EXPECT_EQ(format_rows().back()->needs, 0u) << format_rows().back()->name;
+  EXPECT_EQ(best_format_row(), test_support::first_row_the_processor_has<FormatRow>(format_rows()));
 }
 
-// Every row this processor runs writes what the scalar row writes, under every combination
-// of the six switches, whole and read in odd blocks, and leaves the same newline run.
-class FormatRowMatchesScalar : public testing::TestWithParam<const FormatRow*> {};
+// Every row, called directly; a row this processor cannot run skips with the reason.
+class FormatRows : public testing::TestWithParam<const FormatRow*> {
+ protected:
+  void SetUp() override {
+    const std::string skip = test_support::row_skip_reason(GetParam()->name, GetParam()->needs);
+    if (!skip.empty()) GTEST_SKIP() << skip;
+  }
+};
 
-TEST_P(FormatRowMatchesScalar, OnEverySwitchCombination) {
-  if (!cpu_offers(GetParam()->needs))
-    GTEST_SKIP() << "the " << GetParam()->name << " row: this processor lacks it";
+// The rules, under every combination of the six switches, on text read whole and in odd
+// blocks, with the newline run and the line number left as the rules leave them.
+TEST_P(FormatRows, FollowTheRulesOnEverySwitchCombination) {
   std::vector<std::string> inputs = {chunk_edge_text(), std::string(100, '\x80') + "\n\n"};
   for (const Case& c : k_cases)
     for (const std::string& operand : c.operands) inputs.push_back(operand);
@@ -208,21 +202,78 @@ TEST_P(FormatRowMatchesScalar, OnEverySwitchCombination) {
     sw.squeeze_blank = bits & 32;
     SCOPED_TRACE("switches " + std::to_string(bits));
     for (const std::string& input : inputs) {
-      FormatState scalar_state, whole_state, cut_state;
-      std::string scalar =
-          format({input}, sw, scalar_state, 4096, 4096, format_rows().back());
-      EXPECT_EQ(format({input}, sw, whole_state, 4096, 4096, GetParam()), scalar);
+      test_support::FormatRulesState rules;
+      const std::string expected = test_support::reference_format(input, sw, rules);
+      FormatState whole_state, cut_state;
+      EXPECT_EQ(format({input}, sw, whole_state, 4096, 4096, GetParam()), expected);
       std::size_t third = input.size() / 3;
       EXPECT_EQ(format({input.substr(0, third), input.substr(third)}, sw, cut_state, 100, 37,
                        GetParam()),
-                scalar);
-      EXPECT_EQ(cut_state.newline_run, scalar_state.newline_run);
-      EXPECT_EQ(line_number_text(cut_state.line), line_number_text(scalar_state.line));
+                expected);
+      EXPECT_EQ(cut_state.newline_run, rules.run);
+      EXPECT_EQ(line_number_text(cut_state.line), field(static_cast<int>(rules.number)));
     }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(, FormatRowMatchesScalar, testing::ValuesIn(format_rows()),
+// Which bytes -v changes and what it makes of them, for all 256 bytes under each of -v, -vT,
+// -vE and -vTE, as the table says: each byte alone among plain ones at every place of a
+// 64-byte stretch, which the copy takes a byte at a time, and all of them side by side at
+// every such place, which it expands a group at a time.
+TEST_P(FormatRows, ShowEveryByteAsTheTableSays) {
+  for (const char* letters : {"v", "vT", "vE", "vTE"}) {
+    SCOPED_TRACE(letters);
+    const FormatSwitches sw = switches(letters);
+    const ExpansionTable& table =
+        sw.show_tabs ? (sw.show_ends ? k_visible_table<true, true> : k_visible_table<true, false>)
+                     : (sw.show_ends ? k_visible_table<false, true> : k_visible_table<false, false>);
+    auto shown = [&](const std::string& bytes) {
+      std::string out;
+      for (unsigned char c : bytes) out.append(table[c].text, table[c].length);
+      return out;
+    };
+    std::string input, all;
+    for (int byte = 0; byte < 256; ++byte) all += static_cast<char>(byte);
+    for (std::size_t at = 0; at < 64; ++at) {
+      for (int byte = 0; byte < 256; ++byte)
+        input += std::string(at, 'a') + static_cast<char>(byte) + std::string(70 - at, 'b');
+      input += std::string(at, 'c') + all + all;
+    }
+    FormatState state;
+    ASSERT_EQ(format({input}, sw, state, 4096, 4096, GetParam()), shown(input));
+  }
+}
+
+// The rows count the last digit in registers and carry through the counter in memory: each
+// must widen the column and stop at all nines as advance_line_number does, across the 8- and
+// 16-byte limits of the text they keep in registers.
+TEST_P(FormatRows, CarryAndSaturateLineNumbers) {
+  const std::string nines(k_line_digits, '9');
+  struct Row {
+    std::string start;
+    const char* letters;
+    std::string input;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {"9999998", "n", "a\n\nb\n", "9999999\ta\n10000000\t\n10000001\tb\n"},
+      {"99999999", "n", "a\nb\n", "100000000\ta\n100000001\tb\n"},
+      {"99999999999998", "n", "a\nb\n", "99999999999999\ta\n100000000000000\tb\n"},
+      {"100000000000000", "n", "a\nb\n", "100000000000001\ta\n100000000000002\tb\n"},
+      {"999999999999999", "n", "a\nb\n", "1000000000000000\ta\n1000000000000001\tb\n"},
+      {nines.substr(1) + "8", "n", "a\n\nb\n", nines + "\ta\n" + nines + "\t\n" + nines + "\tb\n"},
+      {nines.substr(1) + "8", "bE", "a\n\nb", nines + "\ta$\n$\n" + nines + "\tb"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE("from " + row.start);
+    FormatState state;
+    state.line = line_counter_at(row.start);
+    EXPECT_EQ(format({row.input}, switches(row.letters), state, 512, 512, GetParam()),
+              row.expected);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(, FormatRows, testing::ValuesIn(format_rows()),
                          [](const testing::TestParamInfo<const FormatRow*>& row) {
                            return std::string(row.param->name);
                          });
@@ -255,37 +306,6 @@ TEST(FormatCopy, CounterSaturatesAtTheFieldWidth) {
   LineCounter counter = line_counter_at(std::string(k_line_digits, '9'));
   advance_line_number(counter);
   EXPECT_EQ(line_number_text(counter), std::string(k_line_digits, '9') + "\t");
-}
-
-// The vector paths count the last digit in registers and carry through the counter in memory:
-// every path must widen the column and stop at all nines as advance_line_number does, across
-// the 8- and 16-byte limits of the text they keep in registers.
-TEST(FormatCopy, EveryPathCarriesAndSaturatesLineNumbers) {
-  const std::string nines(k_line_digits, '9');
-  struct Row {
-    std::string start;
-    const char* letters;
-    std::string input;
-    std::string expected;
-  };
-  const Row rows[] = {
-      {"9999998", "n", "a\n\nb\n", "9999999\ta\n10000000\t\n10000001\tb\n"},
-      {"99999999", "n", "a\nb\n", "100000000\ta\n100000001\tb\n"},
-      {"99999999999998", "n", "a\nb\n", "99999999999999\ta\n100000000000000\tb\n"},
-      {"100000000000000", "n", "a\nb\n", "100000000000001\ta\n100000000000002\tb\n"},
-      {"999999999999999", "n", "a\nb\n", "1000000000000000\ta\n1000000000000001\tb\n"},
-      {nines.substr(1) + "8", "n", "a\n\nb\n", nines + "\ta\n" + nines + "\t\n" + nines + "\tb\n"},
-      {nines.substr(1) + "8", "bE", "a\n\nb", nines + "\ta$\n$\n" + nines + "\tb"},
-  };
-  for (const FormatRow* path : format_rows()) {
-    if (!cpu_offers(path->needs)) continue;
-    for (const Row& row : rows) {
-      SCOPED_TRACE(std::string("row ") + path->name + " from " + row.start);
-      FormatState state;
-      state.line = line_counter_at(row.start);
-      EXPECT_EQ(format({row.input}, switches(row.letters), state, 512, 512, path), row.expected);
-    }
-  }
 }
 
 TEST(FormatCopy, CountingUpFromStart) {

@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: MIT
-// What the implementations of the formatted copy share: the -v table, what a kernel does, and
-// the rows of the instruction sets.
+// The rows of the formatted copy: one implementation each, plain or vector code, chosen at run
+// time. Each row is defined by the source named after it, format_row_NAME.cc, which the build
+// compiles everywhere: on an architecture that the row is not for, it defines a row that no
+// processor runs. Also here: what -v makes of each byte, and what a kernel does.
 #pragma once
 
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <span>
 
 #include "cpu_features.h"
 #include "format_copy.h"
-#include "simd.h"
 
 // What one input byte becomes under -v: up to four bytes (M-^X is the longest), stored as a
 // whole so that the byte loop always copies four and advances by `length`.
@@ -60,6 +60,10 @@ struct FormatStop {
   char* out;
 };
 
+/// Bytes a copy may load past the sentinel and store past the text it has built: a line is
+/// copied in steps of this many bytes at least, and no vector is wider.
+inline constexpr std::size_t k_copy_ahead = 96;
+
 /// The kernel of a formatted copy for one combination of switches: formats [p, end) at `out`
 /// and updates `state`. The byte at `end` is a newline (the sentinel) and k_copy_ahead bytes
 /// after it are readable; the kernel may store k_copy_ahead bytes past its output. It returns
@@ -69,73 +73,37 @@ using FormatFunction = FormatStop (*)(const unsigned char* p, const unsigned cha
                                       const FormatSwitches& switches, FormatState& state);
 
 /// One implementation of the formatted copy: every row writes the same bytes; they differ in
-/// the instructions they use. Each instruction set's source defines its row.
+/// the instructions they use.
 struct FormatRow {
   const char* name;   ///< for test reports and measurements
-  CpuFeatures needs;  ///< the extensions it runs on
-  /// The kernel for one combination of switches.
+  CpuFeatures needs;  ///< the features it runs on; cpu::unavailable when left out of the build
+  /// The kernel for one combination of switches; null when the row is left out.
   FormatFunction (*choose)(const FormatSwitches& switches);
 };
 
-/// Every row of this build, best first; the last is the scalar row, which every processor runs.
+/// Every row, best first, one line each; the plain row, which every processor runs, comes last.
+#define RUNNEL_FORMAT_ROWS(ROW) ROW(avx512) ROW(avx2) ROW(ssse3) ROW(sse2) ROW(plain)
+
+#define RUNNEL_DECLARE_ROW(name)    \
+  namespace name {                  \
+  extern const FormatRow format_row; \
+  }
+RUNNEL_FORMAT_ROWS(RUNNEL_DECLARE_ROW)
+#undef RUNNEL_DECLARE_ROW
+
+/// Every row of the list, in its order.
 std::span<const FormatRow* const> format_rows();
 
 /// The first row this processor runs, worked out once per process.
 const FormatRow* best_format_row();
+
+/// A row of the list that this build leaves out: no processor runs it.
+constexpr FormatRow unavailable_format_row(const char* name) {
+  return {name, cpu::unavailable, nullptr};
+}
 
 /// copy_formatted with `kernel`, which must suit `switches`.
 [[nodiscard]] CopyResult copy_formatted_by(FormatFunction kernel, int input_fd,
                                            OutputSink& output, const FormatBuffers& buffers,
                                            const FormatSwitches& switches, FormatState& state,
                                            bool input_is_output = false);
-
-/// The row in plain C++, which every processor runs.
-extern const FormatRow format_row_scalar;
-#ifdef SIMD_X86
-extern const FormatRow format_row_avx512;
-extern const FormatRow format_row_avx2;
-extern const FormatRow format_row_ssse3;
-extern const FormatRow format_row_sse2;
-#endif
-
-/// The place of the lowest set bit of `bits`; 64 when none is. 32-bit x86 has no 64-bit count,
-/// and the compiler calls a library function for one there: the halves are counted instead.
-inline unsigned lowest_set_bit(std::uint64_t bits) {
-#if defined(__i386__)
-  const auto low = static_cast<std::uint32_t>(bits);
-  const auto high = static_cast<std::uint32_t>(bits >> 32);
-  return low != 0 ? static_cast<unsigned>(std::countr_zero(low))
-                  : 32 + static_cast<unsigned>(std::countr_zero(high));
-#else
-  return static_cast<unsigned>(std::countr_zero(bits));
-#endif
-}
-
-/// The number of set bits of `bits`. x86 before POPCNT has no instruction for it, and the
-/// compiler calls a library function there: the bits are summed in place instead.
-inline unsigned count_set_bits(std::uint64_t bits) {
-#if defined(__x86_64__) || defined(__i386__)
-  bits -= (bits >> 1) & 0x5555555555555555u;
-  bits = (bits & 0x3333333333333333u) + ((bits >> 2) & 0x3333333333333333u);
-  bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-  return static_cast<unsigned>((bits * 0x0101010101010101u) >> 56);
-#else
-  return static_cast<unsigned>(std::popcount(bits));
-#endif
-}
-
-/// The bit operations of the line loop in plain C++, for the rows whose instruction sets have
-/// none of their own.
-struct PlainBits {
-  // The top bit keeps the count of zeros defined when no bit is set; the caller then ignores
-  // the result.
-  static std::uint64_t lowest_bit(std::uint64_t bits) {
-    return lowest_set_bit(bits | std::uint64_t{1} << 63);
-  }
-  static std::uint64_t without_lowest_bit(std::uint64_t bits) { return bits & (bits - 1); }
-  static unsigned count(std::uint64_t bits) { return count_set_bits(bits); }
-};
-
-/// Bytes a copy may load past the sentinel and store past the text it has built: a line is
-/// copied in steps of this many bytes at least, and no vector is wider.
-inline constexpr std::size_t k_copy_ahead = 96;
