@@ -7,6 +7,8 @@ CTEST ?= ctest
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 60
+# CMake's makefiles run make again in the build folder: no "Entering/Leaving directory" lines.
+MAKEFLAGS += --no-print-directory
 # The build folder of `make install` (a test points it into a folder of its own).
 INSTALL_BUILD ?= build/install
 
