@@ -26,14 +26,18 @@ build:
 	$(CMAKE) --preset release >/dev/null
 	$(CMAKE) --build --preset release -j $(JOBS)
 
-# Builds the programs and runs them on the bundled examples. The build's own output is shown
-# only when it fails.
+# Builds the programs and runs them on the bundled examples. Of the build's own output, a line
+# per source file as its compiling starts shows the progress; the rest is shown only when it
+# fails.
 demo:
 	$(NEEDS) demo
-	@echo "building the programs in build/release ..."
+	@echo "building the programs in build/release (a minute or so the first time) ..."
 	@$(CMAKE) --preset release >/dev/null
-	@$(CMAKE) --build --preset release -j $(JOBS) >build/release/build.log 2>&1 || \
-	  { tail -n 40 build/release/build.log; exit 1; }
+	@rm -f build/release/build.failed
+	@{ $(CMAKE) --build --preset release -j $(JOBS) 2>&1 || touch build/release/build.failed; } | \
+	  tee build/release/build.log | \
+	  sed -n 's|^\(\[ *[0-9]*%\]\) Building CXX object \(.*\)/CMakeFiles/[^/]*\.dir/\(.*\)\.o$$|  \1 \2/\3|p'
+	@if [ -e build/release/build.failed ]; then tail -n 40 build/release/build.log; exit 1; fi
 	@sh examples/demo.sh build/release
 
 # Everything, tests included, with warnings as errors (build/ci).
