@@ -88,12 +88,12 @@ bench:
 	$(NEEDS) bench
 	bash bench/run.sh
 
-# Builds the programs for PREFIX in build/install (no tests) and installs them stripped; runnel
-# then looks for its catalogues under PREFIX.
+# Builds the programs for PREFIX in build/install (no tests, no benchmarks) and installs them
+# stripped; runnel then looks for its catalogues under PREFIX.
 install:
 	$(NEEDS) install
 	$(CMAKE) -S . -B "$(INSTALL_BUILD)" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
-	  -DCMAKE_INSTALL_PREFIX="$(PREFIX)" >/dev/null
+	  -DQUILLWORKS_BENCH=OFF -DCMAKE_INSTALL_PREFIX="$(PREFIX)" >/dev/null
 	$(CMAKE) --build "$(INSTALL_BUILD)" -j $(JOBS)
 	$(CMAKE) --install "$(INSTALL_BUILD)" --strip
 
