@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
 # Thin wrapper over CMake presets: the everyday commands in one word each.
-.PHONY: all build build-ci demo check check-asan check-32 memcheck fuzz bench install package clean
+.PHONY: all build build-ci demo check check-asan check-32 memcheck fuzz bench install uninstall \
+  package clean
 
 CMAKE ?= cmake
 CTEST ?= ctest
@@ -89,13 +90,20 @@ bench:
 	bash bench/run.sh
 
 # Builds the programs for PREFIX in build/install (no tests, no benchmarks) and installs them
-# stripped; runnel then looks for its catalogues under PREFIX.
+# stripped; runnel then looks for its catalogues under PREFIX. cmake/install.sh also notes in
+# build/install the folders the install makes, for make uninstall.
 install:
 	$(NEEDS) install
 	$(CMAKE) -S . -B "$(INSTALL_BUILD)" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
 	  -DQUILLWORKS_BENCH=OFF -DCMAKE_INSTALL_PREFIX="$(PREFIX)" >/dev/null
 	$(CMAKE) --build "$(INSTALL_BUILD)" -j $(JOBS)
-	$(CMAKE) --install "$(INSTALL_BUILD)" --strip
+	sh cmake/install.sh "$(CMAKE)" "$(INSTALL_BUILD)" "$(PREFIX)"
+
+# Removes what make install put under PREFIX (give the same PREFIX, and DESTDIR if the install
+# had one), as listed in build/install, and then the folders that it made, if they are empty.
+uninstall:
+	$(NEEDS) uninstall
+	@sh cmake/uninstall.sh "$(INSTALL_BUILD)" "$(PREFIX)"
 
 # The Debian package, built by dpkg-buildpackage from a copy of the working tree in
 # build/package/quillworks: build/package/quillworks_VERSION_ARCH.deb, with its .changes
