@@ -43,14 +43,17 @@ per_run_ns() {
 # The locale of the commands measured is the caller's: a comma as the decimal point (LANG=de_DE,
 # say) reaches perf's report, and the numbers are read under LC_ALL=C.
 
-# startup_vs_true COMMAND...: prints "PROGRAM_US TRUE_US RATIO". Seven rounds, each timing 500
-# runs of /bin/true and then 500 of the command, so that a slow spell of the machine weighs on
-# both; the medians of the times and of the per-round ratios.
+# startup_vs_true ROUNDS COUNT COMMAND...: prints "PROGRAM_US TRUE_US RATIO". ROUNDS rounds, each
+# timing COUNT runs of /bin/true and then COUNT of the command, so that a slow spell of the
+# machine weighs on both; the medians of the rounds' mean times and of the per-round ratios.
 startup_vs_true() {
+  rounds=$1
+  count=$2
+  shift 2
   i=0
-  while [ $i -lt 7 ]; do
-    true_ns=$(per_run_ns 500 /bin/true)
-    program_ns=$(per_run_ns 500 "$@")
+  while [ $i -lt "$rounds" ]; do
+    true_ns=$(per_run_ns "$count" /bin/true)
+    program_ns=$(per_run_ns "$count" "$@")
     echo "$program_ns $true_ns"
     i=$((i + 1))
   done | LC_ALL=C awk "$median_awk"'

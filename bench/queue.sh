@@ -9,10 +9,13 @@
 # (BENCH_BUILD_PLAIN) in turn. A build folder left empty is not measured, for the reason in
 # BENCH_NOT_MEASURED32 or BENCH_NOT_MEASURED_PLAIN.
 # BENCH_SIZE_MIB (default 1024), for trying the script on less data: the list has that many
-# MiB, the bounce reports a quarter of it.
+# MiB, the bounce reports a quarter of it. BENCH_RUNS (default 7): rounds of each row, as in
+# run.sh, and BENCH_STARTUP_COUNT the runs of each start-up round (run.sh's, else 500, or 100
+# per round asked for below 5).
 set -eu
 build=${1:-build/release}
-runs=${BENCH_RUNS:-7}  # rounds of each throughput row, as in run.sh
+runs=${BENCH_RUNS:-7}
+startup_count=${BENCH_STARTUP_COUNT:-$((runs < 5 ? runs * 100 : 500))}
 mib=$((1024 * 1024))
 size_mib=${BENCH_SIZE_MIB:-1024}
 report_mib=$((size_mib / 4 > 0 ? size_mib / 4 : 1))
@@ -85,11 +88,12 @@ row "-D, $report_mib MiB bounce report" "$report_bytes" "$report" ">= 3 GB/s" \
 before_each=
 echo "(ratio: program speed / dd speed on the same file, the median of the rounds)"
 
-printf '\n%-34s %10s %10s %10s %8s\n' "start-up (7 rounds of 500 runs)" "program" "/bin/true" "ratio" "target"
+printf '\n%-34s %10s %10s %10s %8s\n' "start-up ($runs x $startup_count runs)" "program" "/bin/true" \
+  "ratio" "target"
 startup_row() {  # startup_row LABEL COMMAND...
   label=$1
   shift
-  set -- $(startup_vs_true "$@")
+  set -- $(startup_vs_true "$runs" "$startup_count" "$@")
   printf '%-34s %7s us %7s us %9s %8s\n' "$label" "$1" "$2" "$3" "<= 1.02"
 }
 startup_row "pathprobe on an existing path" "$pathprobe" "$tiny"

@@ -9,13 +9,16 @@
 # Disk: 2 GiB of data here, 3 GiB while a copy to a file is timed, then 1.55 GiB more for
 # bench/queue.sh while this data is kept: at most about 3.6 GiB at once. Timings vary with the
 # machine's load: compare the ratios, not the absolute numbers.
-# For trying the scripts: BENCH_RUNS rounds of each row (default 7) and BENCH_SIZE_MIB of each
-# file (default 1024, the size the targets are set for).
+# For trying the scripts: BENCH_RUNS rounds of each row (default 7; a start-up round times 100
+# runs of each program per round asked for, up to 500) and BENCH_SIZE_MIB of each file
+# (default 1024, the size the targets are set for).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/common.sh
 
 runs=${BENCH_RUNS:-7}
+startup_count=$((runs < 5 ? runs * 100 : 500))
+export BENCH_STARTUP_COUNT=$startup_count
 if [ -n "${BENCH_DATA:-}" ]; then
   data=$BENCH_DATA
 else
@@ -142,13 +145,15 @@ done
 
 # Start-up on an empty file beside /bin/true, alternating in rounds.
 echo
+echo "start-up: $runs round(s), each $startup_count runs of /bin/true, then $startup_count of runnel"
+echo
 printf '| %-40s | %9s | %9s | %8s | %-8s |\n' "start-up" "per run" "true" "ratio" "target"
 printf '|%s|%s|%s|%s|%s|\n' "------------------------------------------" "-----------" "-----------" \
   "----------" "----------"
 startup_row() {  # name command...
   local name=$1
   shift
-  read -r program_us true_us startup_ratio <<< "$(startup_vs_true "$@")"
+  read -r program_us true_us startup_ratio <<< "$(startup_vs_true "$runs" "$startup_count" "$@")"
   printf '| %-40s | %6s us | %6s us | %7sx | %-8s |\n' "$name" "$program_us" "$true_us" \
     "$startup_ratio" "<= 1.05x"
 }
