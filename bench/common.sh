@@ -3,6 +3,21 @@
 
 now() { date +%s%N; }
 
+# phase TEXT BYTES RUNS: says on standard error what comes next and roughly how long it takes:
+# BYTES of data read at about 1 GB/s, and RUNS programs started at about 2 ms each, the pace of
+# the machine these scripts were tried on. Figures vary with the machine and its load.
+phase() {
+  seconds=$(awk -v b="$2" -v r="$3" 'BEGIN { printf "%d", b / 1e9 + r * 0.002 + 0.5 }')
+  if [ "$seconds" -le 1 ]; then
+    about="a second or so"
+  elif [ "$seconds" -lt 100 ]; then
+    about="about $seconds s"
+  else
+    about="about $(((seconds + 30) / 60)) min"
+  fi
+  printf '\n-- %s: %s ...\n' "$1" "$about" >&2
+}
+
 # The median of the first n values of an awk array, for the helpers below.
 median_awk='function median(a, n,   i, j, x) {
   for (i = 2; i <= n; i++) { x = a[i]; for (j = i - 1; j > 0 && a[j] > x; j--) a[j + 1] = a[j]; a[j + 1] = x }

@@ -11,7 +11,7 @@
 # BENCH_SIZE_MIB (default 1024), for trying the script on less data: the list has that many
 # MiB, the bounce reports a quarter of it. BENCH_RUNS (default 7): rounds of each row, as in
 # run.sh, and BENCH_STARTUP_COUNT the runs of each start-up round (run.sh's, else 500, or 100
-# per round asked for below 5).
+# per round asked for below 5). Each table is announced on standard error as it starts.
 set -eu
 build=${1:-build/release}
 runs=${BENCH_RUNS:-7}
@@ -42,7 +42,7 @@ repeat_to() {  # repeat_to BLOCK FILE BYTES: FILE gets copies of BLOCK until it 
   while [ $i -lt $copies ]; do tail -c +1 "$1"; i=$((i + 1)); done >"$2"
 }
 
-echo "making data in $data ..."
+phase "making the queue files in $data" $((size_mib * mib * 3)) 0
 # Remote-delivery list: 26-byte records, "D" (finished) for about 60 % of them, else "T".
 awk 'BEGIN { srand(7); for (i = 0; i < 40000; i++)
   printf "%srcpt%05d@host%02d.example\n", (rand() < 0.6 ? "D" : "T"), i, i % 97 }' |
@@ -69,6 +69,7 @@ tail -c +1 "$list" >/dev/null; tail -c +1 "$report" >/dev/null
 
 gbps() { awk -v b="$1" -v ns="$2" 'BEGIN { printf "%.2f", b / ns }'; }
 
+phase "timing queuepeek beside dd, $runs round(s)" $(((list_bytes * 2 + report_bytes * 4) * runs)) 0
 printf '\n%-34s %10s %10s %10s %8s\n' "throughput ($runs rounds, medians)" "program" "dd bs=128K" \
   "ratio" "target"
 row() {  # row LABEL BYTES FILE TARGET COMMAND: the shell command line COMMAND and dd in turn
@@ -88,6 +89,8 @@ row "-D, $report_mib MiB bounce report" "$report_bytes" "$report" ">= 3 GB/s" \
 before_each=
 echo "(ratio: program speed / dd speed on the same file, the median of the rounds)"
 
+phase "timing pathprobe's and queuepeek's start-up beside /bin/true, $runs round(s)" \
+  0 $((2 * runs * 2 * startup_count))
 printf '\n%-34s %10s %10s %10s %8s\n' "start-up ($runs x $startup_count runs)" "program" "/bin/true" \
   "ratio" "target"
 startup_row() {  # startup_row LABEL COMMAND...
@@ -102,6 +105,7 @@ echo "(ratio: program time / /bin/true time)"
 
 # The same report with CR LF line ends has no ">:" newline at all: every record runs on to
 # the end, which must not cost memory.
+phase "measuring queuepeek -D's peak resident size" $((report_bytes * 4)) 2
 sed 's/$/\r/' "$data/report-block" >"$data/crlf-block"
 repeat_to "$data/crlf-block" "$data/crlf" $((report_mib * mib))
 echo
@@ -132,6 +136,12 @@ build_line() {  # build_line NAME FOLDER REASON: the build and the code paths it
     echo "$1 ($2): paths unknown (no bench/chosen_paths there)"
   fi
 }
+# Each row's commands run once more before the rounds; the rows read the text 7 times a round
+# and a build, the list once and the report twice, at about 2 GB/s.
+builds=$((1 + (${#build32} > 0) + (${#build_plain} > 0)))
+text_bytes=$(wc -c <"${BENCH_TEXT:-/dev/null}")
+phase "timing the builds side by side, $runs round(s)" \
+  $(((runs + 1) * builds * (7 * text_bytes + list_bytes + 2 * report_bytes) / 2)) 0
 echo
 echo "builds side by side, $runs rounds of the row's commands in turn, medians;"
 echo "ratio = $main_name build's time / this build's time, the median of the rounds"

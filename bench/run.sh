@@ -11,7 +11,8 @@
 # machine's load: compare the ratios, not the absolute numbers.
 # For trying the scripts: BENCH_RUNS rounds of each row (default 7; a start-up round times 100
 # runs of each program per round asked for, up to 500) and BENCH_SIZE_MIB of each file
-# (default 1024, the size the targets are set for).
+# (default 1024, the size the targets are set for). Each build and each table is announced on
+# standard error as it starts, with roughly how long it takes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/common.sh
@@ -44,7 +45,14 @@ else
   presets="release release-plain"
   [ -n "$not_measured32" ] || presets="$presets release32"
   for preset in $presets; do
-    echo "building build/$preset ..."
+    case $preset in
+      release) what="the x86-64 programs, optimised" ;;
+      release-plain) what="the same with the plain path alone" ;;
+      release32) what="the same as 32-bit x86 programs" ;;
+    esac
+    # Tried on two idle cores: 8 to 15 s each from nothing, under a second when up to date.
+    echo "-- building build/$preset, $what: under a minute the first time, seconds" \
+      "after that ..." >&2
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$(nproc)" >/dev/null
   done
@@ -69,6 +77,8 @@ binary=$data/random-1g
 empty=$data/empty
 : > "$empty"
 
+phase "making $size of text and $size of random bytes in $data (unless kept there)" \
+  $((bytes * 10)) 0
 if [ ! -f "$text" ] || [ "$(stat -c %s "$text")" -ne $bytes ]; then
   # Lines of about 60 bytes, every seventh one empty, repeated up to the size.
   awk 'BEGIN { srand(7); for (i = 0; i < 17000; i++) {
@@ -110,6 +120,10 @@ row() {  # name reference-name target: prints what measure found
     "$(gbps "$reference_ns")" "$ratio" "$3"
 }
 
+# Ten rows, each command and its reference run once more before the rounds: on the machine
+# these scripts were tried on, as long as reading the data 8 times a round at 1 GB/s.
+phase "timing runnel's copies beside dd and plain runnel, $runs round(s)" \
+  $((bytes * 8 * (runs + 1))) 0
 echo
 echo "runnel, $runs rounds of each command and its reference in turn, medians;"
 echo "ratio = reference time / runnel time (higher is better), the median of the rounds"
@@ -144,6 +158,8 @@ for pair in "-v:>= 2.5 GB/s" "-A:>= 2.5 GB/s"; do
 done
 
 # Start-up on an empty file beside /bin/true, alternating in rounds.
+phase "timing runnel's start-up beside /bin/true, $runs round(s) of $startup_count runs each" \
+  0 $((4 * runs * 2 * startup_count))
 echo
 echo "start-up: $runs round(s), each $startup_count runs of /bin/true, then $startup_count of runnel"
 echo
@@ -169,6 +185,7 @@ done
 
 # Peak resident size, which must not grow with the input or the line length. GNU time reports
 # it (its own small process image before the exec counts too, so this is an upper bound).
+phase "measuring runnel's peak resident size" $((bytes * 3)) 2
 echo
 if [ -x /usr/bin/time ]; then
   peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
@@ -184,6 +201,11 @@ else
 fi
 
 if [ -x "$build/bench/format_kernels" ]; then
+  # Seven cases over the first 64 MiB of a file, each by every row, one warming round more:
+  # about as long as reading them 20 times a round at 1 GB/s.
+  kernel_bytes=$((bytes < 64 * 1024 * 1024 ? bytes : 64 * 1024 * 1024))
+  phase "timing the formatted-copy kernels alone, $runs round(s)" \
+    $((kernel_bytes * 20 * (runs + 1))) 0
   echo
   "$build/bench/format_kernels" "$text" "$binary" 64 "$runs"
 fi
