@@ -18,6 +18,17 @@ phase() {
   printf '\n-- %s: %s ...\n' "$1" "$about" >&2
 }
 
+# targets_note SIZE_MIB ROUNDS: what a target printed beside a figure means on this run.
+targets_note() {
+  if [ "$1" -ge 1024 ] && [ "$2" -ge 7 ]; then
+    echo "targets: set for 1 GiB inputs and 7 rounds on an otherwise idle machine; there a miss"
+    echo "is worth looking into (none fails the run), on a busy one it may be the load's doing"
+  else
+    echo "targets: set for 1 GiB inputs and 7 rounds on an otherwise idle machine; on $1 MiB"
+    echo "and $2 round(s) they are shown for information only, and a miss means nothing"
+  fi
+}
+
 # The median of the first n values of an awk array, for the helpers below.
 median_awk='function median(a, n,   i, j, x) {
   for (i = 2; i <= n; i++) { x = a[i]; for (j = i - 1; j > 0 && a[j] > x; j--) a[j + 1] = a[j]; a[j + 1] = x }

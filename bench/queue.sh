@@ -69,9 +69,13 @@ tail -c +1 "$list" >/dev/null; tail -c +1 "$report" >/dev/null
 
 gbps() { awk -v b="$1" -v ns="$2" 'BEGIN { printf "%.2f", b / ns }'; }
 
+[ -n "${BENCH_TARGETS_SAID:-}" ] || { echo; targets_note "$size_mib" "$runs"; }
 phase "timing queuepeek beside dd, $runs round(s)" $(((list_bytes * 2 + report_bytes * 4) * runs)) 0
-printf '\n%-34s %10s %10s %10s %8s\n' "throughput ($runs rounds, medians)" "program" "dd bs=128K" \
-  "ratio" "target"
+echo
+echo "queuepeek: each command and dd in turn, $runs round(s); speeds: the median of the rounds;"
+echo "ratio: dd time / program time in each round, the median of those ratios (so it can differ"
+echo "a little from the ratio of the two speeds); higher is better"
+printf '\n%-34s %10s %10s %10s %8s\n' "throughput" "program" "dd bs=128K" "ratio" "target"
 row() {  # row LABEL BYTES FILE TARGET COMMAND: the shell command line COMMAND and dd in turn
   set -- "$1" "$2" "$3" "$4" $(alternate_ns "$runs" "$5" "dd if='$3' of=/dev/null bs=128K")
   printf '%-34s %7s GB/s %5s GB/s %9.2f %8s\n' "$1" "$(gbps "$2" "$5")" "$(gbps "$2" "$6")" \
@@ -87,12 +91,14 @@ before_each="rm -f '$data/addresses' && sync"
 row "-D, $report_mib MiB bounce report" "$report_bytes" "$report" ">= 3 GB/s" \
   "'$queuepeek' -D '$report' '$data/addresses'"
 before_each=
-echo "(ratio: program speed / dd speed on the same file, the median of the rounds)"
 
 phase "timing pathprobe's and queuepeek's start-up beside /bin/true, $runs round(s)" \
   0 $((2 * runs * 2 * startup_count))
-printf '\n%-34s %10s %10s %10s %8s\n' "start-up ($runs x $startup_count runs)" "program" "/bin/true" \
-  "ratio" "target"
+echo
+echo "start-up: $runs round(s), each $startup_count runs of /bin/true, then $startup_count of the program;"
+echo "per run: the median of the rounds' mean times; ratio: program time / true time in each"
+echo "round, the median of those ratios (so it can differ from the ratio of the two times)"
+printf '\n%-34s %10s %10s %10s %8s\n' "start-up" "program" "/bin/true" "ratio" "target"
 startup_row() {  # startup_row LABEL COMMAND...
   label=$1
   shift
@@ -101,7 +107,6 @@ startup_row() {  # startup_row LABEL COMMAND...
 }
 startup_row "pathprobe on an existing path" "$pathprobe" "$tiny"
 startup_row "queuepeek -S on a 26-byte list" "$queuepeek" -S "$tiny"
-echo "(ratio: program time / /bin/true time)"
 
 # The same report with CR LF line ends has no ">:" newline at all: every record runs on to
 # the end, which must not cost memory.
@@ -143,8 +148,9 @@ text_bytes=$(wc -c <"${BENCH_TEXT:-/dev/null}")
 phase "timing the builds side by side, $runs round(s)" \
   $(((runs + 1) * builds * (7 * text_bytes + list_bytes + 2 * report_bytes) / 2)) 0
 echo
-echo "builds side by side, $runs rounds of the row's commands in turn, medians;"
-echo "ratio = $main_name build's time / this build's time, the median of the rounds"
+echo "builds side by side: the row's commands in turn, $runs round(s); speed: the median of the"
+echo "rounds; ratio: $main_name build's time / this build's time in each round, the median of"
+echo "those ratios (so it can differ a little from the ratio of the two speeds)"
 build_line "$main_name build" "$build" ""
 build_line "32-bit x86 build" "$build32" "${BENCH_NOT_MEASURED32:-not measured}"
 build_line "plain-path build" "$build_plain" "${BENCH_NOT_MEASURED_PLAIN:-not measured}"

@@ -18,6 +18,8 @@ cd "$(dirname "$0")/.."
 . bench/common.sh
 
 runs=${BENCH_RUNS:-7}
+size_mib=${BENCH_SIZE_MIB:-1024}
+bytes=$((size_mib * 1024 * 1024))
 startup_count=$((runs < 5 ? runs * 100 : 500))
 export BENCH_STARTUP_COUNT=$startup_count
 if [ -n "${BENCH_DATA:-}" ]; then
@@ -67,10 +69,12 @@ compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/
 echo "processor: $(sed -n 's/^model name[^:]*: //p' /proc/cpuinfo | head -n 1)"
 echo "compiler: $("${compiler:-c++}" --version | head -n 1)"
 [ -x "$build/bench/chosen_paths" ] && echo "paths: $("$build/bench/chosen_paths")"
+echo "load average at the start: $(cut -d ' ' -f 1-3 /proc/loadavg), on $(nproc) processors"
+targets_note "$size_mib" "$runs"
+export BENCH_TARGETS_SAID=1
 
 mkdir -p "$data"
-bytes=$((${BENCH_SIZE_MIB:-1024} * 1024 * 1024))
-size="${BENCH_SIZE_MIB:-1024} MiB"
+size="$size_mib MiB"
 [ "$size" != "1024 MiB" ] || size="1 GiB"
 text=$data/text-1g
 binary=$data/random-1g
@@ -125,8 +129,9 @@ row() {  # name reference-name target: prints what measure found
 phase "timing runnel's copies beside dd and plain runnel, $runs round(s)" \
   $((bytes * 8 * (runs + 1))) 0
 echo
-echo "runnel, $runs rounds of each command and its reference in turn, medians;"
-echo "ratio = reference time / runnel time (higher is better), the median of the rounds"
+echo "runnel: each command and its reference in turn, $runs round(s); speed: the median of the"
+echo "rounds; ratio: reference time / runnel time in each round, the median of those ratios (so"
+echo "it can differ a little from the ratio of the two speeds); higher is better"
 echo
 printf '| %-34s | %12s | %-30s | %12s | %6s | %-10s |\n' "runnel" "speed" "reference" "speed" "ratio" "target"
 printf '|%s|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..36})" "$(printf -- '-%.0s' {1..14})" \
@@ -161,7 +166,9 @@ done
 phase "timing runnel's start-up beside /bin/true, $runs round(s) of $startup_count runs each" \
   0 $((4 * runs * 2 * startup_count))
 echo
-echo "start-up: $runs round(s), each $startup_count runs of /bin/true, then $startup_count of runnel"
+echo "start-up: $runs round(s), each $startup_count runs of /bin/true, then $startup_count of runnel;"
+echo "per run: the median of the rounds' mean times; ratio: runnel time / true time in each"
+echo "round, the median of those ratios (so it can differ from the ratio of the two times)"
 echo
 printf '| %-40s | %9s | %9s | %8s | %-8s |\n' "start-up" "per run" "true" "ratio" "target"
 printf '|%s|%s|%s|%s|%s|\n' "------------------------------------------" "-----------" "-----------" \
