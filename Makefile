@@ -1,12 +1,15 @@
 # SPDX-License-Identifier: MIT
 # Thin wrapper over CMake presets: the everyday commands in one word each.
-.PHONY: all build build-ci demo check check-asan check-32 memcheck fuzz bench install package clean
+.PHONY: all build build-ci demo check check-asan check-32 memcheck fuzz bench install uninstall \
+  package clean
 
 CMAKE ?= cmake
 CTEST ?= ctest
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 60
+# CMake's makefiles run make again in the build folder: no "Entering/Leaving directory" lines.
+MAKEFLAGS += --no-print-directory
 # The build folder of `make install` (a test points it into a folder of its own).
 INSTALL_BUILD ?= build/install
 
@@ -24,14 +27,18 @@ build:
 	$(CMAKE) --preset release >/dev/null
 	$(CMAKE) --build --preset release -j $(JOBS)
 
-# Builds the programs and runs them on the bundled examples. The build's own output is shown
-# only when it fails.
+# Builds the programs and runs them on the bundled examples. Of the build's own output, a line
+# per source file as its compiling starts shows the progress; the rest is shown only when it
+# fails.
 demo:
 	$(NEEDS) demo
-	@echo "building the programs in build/release ..."
+	@echo "building the programs in build/release (a minute or so the first time) ..."
 	@$(CMAKE) --preset release >/dev/null
-	@$(CMAKE) --build --preset release -j $(JOBS) >build/release/build.log 2>&1 || \
-	  { tail -n 40 build/release/build.log; exit 1; }
+	@rm -f build/release/build.failed
+	@{ $(CMAKE) --build --preset release -j $(JOBS) 2>&1 || touch build/release/build.failed; } | \
+	  tee build/release/build.log | \
+	  sed -n 's|^\(\[ *[0-9]*%\]\) Building CXX object \(.*\)/CMakeFiles/[^/]*\.dir/\(.*\)\.o$$|  \1 \2/\3|p'
+	@if [ -e build/release/build.failed ]; then tail -n 40 build/release/build.log; exit 1; fi
 	@sh examples/demo.sh build/release
 
 # Everything, tests included, with warnings as errors (build/ci).
@@ -82,14 +89,21 @@ bench:
 	$(NEEDS) bench
 	bash bench/run.sh
 
-# Builds the programs for PREFIX in build/install (no tests) and installs them stripped; runnel
-# then looks for its catalogues under PREFIX.
+# Builds the programs for PREFIX in build/install (no tests, no benchmarks) and installs them
+# stripped; runnel then looks for its catalogues under PREFIX. cmake/install.sh also notes in
+# build/install the folders the install makes, for make uninstall.
 install:
 	$(NEEDS) install
 	$(CMAKE) -S . -B "$(INSTALL_BUILD)" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
-	  -DCMAKE_INSTALL_PREFIX="$(PREFIX)" >/dev/null
+	  -DQUILLWORKS_BENCH=OFF -DCMAKE_INSTALL_PREFIX="$(PREFIX)" >/dev/null
 	$(CMAKE) --build "$(INSTALL_BUILD)" -j $(JOBS)
-	$(CMAKE) --install "$(INSTALL_BUILD)" --strip
+	sh cmake/install.sh "$(CMAKE)" "$(INSTALL_BUILD)" "$(PREFIX)"
+
+# Removes what make install put under PREFIX (give the same PREFIX, and DESTDIR if the install
+# had one), as listed in build/install, and then the folders that it made, if they are empty.
+uninstall:
+	$(NEEDS) uninstall
+	@sh cmake/uninstall.sh "$(INSTALL_BUILD)" "$(PREFIX)"
 
 # The Debian package, built by dpkg-buildpackage from a copy of the working tree in
 # build/package/quillworks: build/package/quillworks_VERSION_ARCH.deb, with its .changes

@@ -3,6 +3,32 @@
 
 now() { date +%s%N; }
 
+# phase TEXT BYTES RUNS: says on standard error what comes next and roughly how long it takes:
+# BYTES of data read at about 1 GB/s, and RUNS programs started at about 2 ms each, the pace of
+# the machine these scripts were tried on. Figures vary with the machine and its load.
+phase() {
+  seconds=$(awk -v b="$2" -v r="$3" 'BEGIN { printf "%d", b / 1e9 + r * 0.002 + 0.5 }')
+  if [ "$seconds" -le 1 ]; then
+    about="a second or so"
+  elif [ "$seconds" -lt 100 ]; then
+    about="about $seconds s"
+  else
+    about="about $(((seconds + 30) / 60)) min"
+  fi
+  printf '\n-- %s: %s ...\n' "$1" "$about" >&2
+}
+
+# targets_note SIZE_MIB ROUNDS: what a target printed beside a figure means on this run.
+targets_note() {
+  if [ "$1" -ge 1024 ] && [ "$2" -ge 7 ]; then
+    echo "targets: set for 1 GiB inputs and 7 rounds on an otherwise idle machine; there a miss"
+    echo "is worth looking into (none fails the run), on a busy one it may be the load's doing"
+  else
+    echo "targets: set for 1 GiB inputs and 7 rounds on an otherwise idle machine; on $1 MiB"
+    echo "and $2 round(s) they are shown for information only, and a miss means nothing"
+  fi
+}
+
 # The median of the first n values of an awk array, for the helpers below.
 median_awk='function median(a, n,   i, j, x) {
   for (i = 2; i <= n; i++) { x = a[i]; for (j = i - 1; j > 0 && a[j] > x; j--) a[j + 1] = a[j]; a[j + 1] = x }
@@ -43,14 +69,17 @@ per_run_ns() {
 # The locale of the commands measured is the caller's: a comma as the decimal point (LANG=de_DE,
 # say) reaches perf's report, and the numbers are read under LC_ALL=C.
 
-# startup_vs_true COMMAND...: prints "PROGRAM_US TRUE_US RATIO". Seven rounds, each timing 500
-# runs of /bin/true and then 500 of the command, so that a slow spell of the machine weighs on
-# both; the medians of the times and of the per-round ratios.
+# startup_vs_true ROUNDS COUNT COMMAND...: prints "PROGRAM_US TRUE_US RATIO". ROUNDS rounds, each
+# timing COUNT runs of /bin/true and then COUNT of the command, so that a slow spell of the
+# machine weighs on both; the medians of the rounds' mean times and of the per-round ratios.
 startup_vs_true() {
+  rounds=$1
+  count=$2
+  shift 2
   i=0
-  while [ $i -lt 7 ]; do
-    true_ns=$(per_run_ns 500 /bin/true)
-    program_ns=$(per_run_ns 500 "$@")
+  while [ $i -lt "$rounds" ]; do
+    true_ns=$(per_run_ns "$count" /bin/true)
+    program_ns=$(per_run_ns "$count" "$@")
     echo "$program_ns $true_ns"
     i=$((i + 1))
   done | LC_ALL=C awk "$median_awk"'

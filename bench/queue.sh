@@ -9,10 +9,13 @@
 # (BENCH_BUILD_PLAIN) in turn. A build folder left empty is not measured, for the reason in
 # BENCH_NOT_MEASURED32 or BENCH_NOT_MEASURED_PLAIN.
 # BENCH_SIZE_MIB (default 1024), for trying the script on less data: the list has that many
-# MiB, the bounce reports a quarter of it.
+# MiB, the bounce reports a quarter of it. BENCH_RUNS (default 7): rounds of each row, as in
+# run.sh, and BENCH_STARTUP_COUNT the runs of each start-up round (run.sh's, else 500, or 100
+# per round asked for below 5). Each table is announced on standard error as it starts.
 set -eu
 build=${1:-build/release}
-runs=${BENCH_RUNS:-7}  # rounds of each throughput row, as in run.sh
+runs=${BENCH_RUNS:-7}
+startup_count=${BENCH_STARTUP_COUNT:-$((runs < 5 ? runs * 100 : 500))}
 mib=$((1024 * 1024))
 size_mib=${BENCH_SIZE_MIB:-1024}
 report_mib=$((size_mib / 4 > 0 ? size_mib / 4 : 1))
@@ -39,7 +42,7 @@ repeat_to() {  # repeat_to BLOCK FILE BYTES: FILE gets copies of BLOCK until it 
   while [ $i -lt $copies ]; do tail -c +1 "$1"; i=$((i + 1)); done >"$2"
 }
 
-echo "making data in $data ..."
+phase "making the queue files in $data" $((size_mib * mib * 3)) 0
 # Remote-delivery list: 26-byte records, "D" (finished) for about 60 % of them, else "T".
 awk 'BEGIN { srand(7); for (i = 0; i < 40000; i++)
   printf "%srcpt%05d@host%02d.example\n", (rand() < 0.6 ? "D" : "T"), i, i % 97 }' |
@@ -66,8 +69,13 @@ tail -c +1 "$list" >/dev/null; tail -c +1 "$report" >/dev/null
 
 gbps() { awk -v b="$1" -v ns="$2" 'BEGIN { printf "%.2f", b / ns }'; }
 
-printf '\n%-34s %10s %10s %10s %8s\n' "throughput ($runs rounds, medians)" "program" "dd bs=128K" \
-  "ratio" "target"
+[ -n "${BENCH_TARGETS_SAID:-}" ] || { echo; targets_note "$size_mib" "$runs"; }
+phase "timing queuepeek beside dd, $runs round(s)" $(((list_bytes * 2 + report_bytes * 4) * runs)) 0
+echo
+echo "queuepeek: each command and dd in turn, $runs round(s); speeds: the median of the rounds;"
+echo "ratio: dd time / program time in each round, the median of those ratios (so it can differ"
+echo "a little from the ratio of the two speeds); higher is better"
+printf '\n%-34s %10s %10s %10s %8s\n' "throughput" "program" "dd bs=128K" "ratio" "target"
 row() {  # row LABEL BYTES FILE TARGET COMMAND: the shell command line COMMAND and dd in turn
   set -- "$1" "$2" "$3" "$4" $(alternate_ns "$runs" "$5" "dd if='$3' of=/dev/null bs=128K")
   printf '%-34s %7s GB/s %5s GB/s %9.2f %8s\n' "$1" "$(gbps "$2" "$5")" "$(gbps "$2" "$6")" \
@@ -83,21 +91,26 @@ before_each="rm -f '$data/addresses' && sync"
 row "-D, $report_mib MiB bounce report" "$report_bytes" "$report" ">= 3 GB/s" \
   "'$queuepeek' -D '$report' '$data/addresses'"
 before_each=
-echo "(ratio: program speed / dd speed on the same file, the median of the rounds)"
 
-printf '\n%-34s %10s %10s %10s %8s\n' "start-up (7 rounds of 500 runs)" "program" "/bin/true" "ratio" "target"
+phase "timing pathprobe's and queuepeek's start-up beside /bin/true, $runs round(s)" \
+  0 $((2 * runs * 2 * startup_count))
+echo
+echo "start-up: $runs round(s), each $startup_count runs of /bin/true, then $startup_count of the program;"
+echo "per run: the median of the rounds' mean times; ratio: program time / true time in each"
+echo "round, the median of those ratios (so it can differ from the ratio of the two times)"
+printf '\n%-34s %10s %10s %10s %8s\n' "start-up" "program" "/bin/true" "ratio" "target"
 startup_row() {  # startup_row LABEL COMMAND...
   label=$1
   shift
-  set -- $(startup_vs_true "$@")
+  set -- $(startup_vs_true "$runs" "$startup_count" "$@")
   printf '%-34s %7s us %7s us %9s %8s\n' "$label" "$1" "$2" "$3" "<= 1.02"
 }
 startup_row "pathprobe on an existing path" "$pathprobe" "$tiny"
 startup_row "queuepeek -S on a 26-byte list" "$queuepeek" -S "$tiny"
-echo "(ratio: program time / /bin/true time)"
 
 # The same report with CR LF line ends has no ">:" newline at all: every record runs on to
 # the end, which must not cost memory.
+phase "measuring queuepeek -D's peak resident size" $((report_bytes * 4)) 2
 sed 's/$/\r/' "$data/report-block" >"$data/crlf-block"
 repeat_to "$data/crlf-block" "$data/crlf" $((report_mib * mib))
 echo
@@ -128,9 +141,16 @@ build_line() {  # build_line NAME FOLDER REASON: the build and the code paths it
     echo "$1 ($2): paths unknown (no bench/chosen_paths there)"
   fi
 }
+# Each row's commands run once more before the rounds; the rows read the text 7 times a round
+# and a build, the list once and the report twice, at about 2 GB/s.
+builds=$((1 + (${#build32} > 0) + (${#build_plain} > 0)))
+text_bytes=$(wc -c <"${BENCH_TEXT:-/dev/null}")
+phase "timing the builds side by side, $runs round(s)" \
+  $(((runs + 1) * builds * (7 * text_bytes + list_bytes + 2 * report_bytes) / 2)) 0
 echo
-echo "builds side by side, $runs rounds of the row's commands in turn, medians;"
-echo "ratio = $main_name build's time / this build's time, the median of the rounds"
+echo "builds side by side: the row's commands in turn, $runs round(s); speed: the median of the"
+echo "rounds; ratio: $main_name build's time / this build's time in each round, the median of"
+echo "those ratios (so it can differ a little from the ratio of the two speeds)"
 build_line "$main_name build" "$build" ""
 build_line "32-bit x86 build" "$build32" "${BENCH_NOT_MEASURED32:-not measured}"
 build_line "plain-path build" "$build_plain" "${BENCH_NOT_MEASURED_PLAIN:-not measured}"

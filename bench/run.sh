@@ -9,13 +9,19 @@
 # Disk: 2 GiB of data here, 3 GiB while a copy to a file is timed, then 1.55 GiB more for
 # bench/queue.sh while this data is kept: at most about 3.6 GiB at once. Timings vary with the
 # machine's load: compare the ratios, not the absolute numbers.
-# For trying the scripts: BENCH_RUNS rounds of each row (default 7) and BENCH_SIZE_MIB of each
-# file (default 1024, the size the targets are set for).
+# For trying the scripts: BENCH_RUNS rounds of each row (default 7; a start-up round times 100
+# runs of each program per round asked for, up to 500) and BENCH_SIZE_MIB of each file
+# (default 1024, the size the targets are set for). Each build and each table is announced on
+# standard error as it starts, with roughly how long it takes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/common.sh
 
 runs=${BENCH_RUNS:-7}
+size_mib=${BENCH_SIZE_MIB:-1024}
+bytes=$((size_mib * 1024 * 1024))
+startup_count=$((runs < 5 ? runs * 100 : 500))
+export BENCH_STARTUP_COUNT=$startup_count
 if [ -n "${BENCH_DATA:-}" ]; then
   data=$BENCH_DATA
 else
@@ -41,7 +47,14 @@ else
   presets="release release-plain"
   [ -n "$not_measured32" ] || presets="$presets release32"
   for preset in $presets; do
-    echo "building build/$preset ..."
+    case $preset in
+      release) what="the x86-64 programs, optimised" ;;
+      release-plain) what="the same with the plain path alone" ;;
+      release32) what="the same as 32-bit x86 programs" ;;
+    esac
+    # Tried on two idle cores: 8 to 15 s each from nothing, under a second when up to date.
+    echo "-- building build/$preset, $what: under a minute the first time, seconds" \
+      "after that ..." >&2
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$(nproc)" >/dev/null
   done
@@ -56,16 +69,20 @@ compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/
 echo "processor: $(sed -n 's/^model name[^:]*: //p' /proc/cpuinfo | head -n 1)"
 echo "compiler: $("${compiler:-c++}" --version | head -n 1)"
 [ -x "$build/bench/chosen_paths" ] && echo "paths: $("$build/bench/chosen_paths")"
+echo "load average at the start: $(cut -d ' ' -f 1-3 /proc/loadavg), on $(nproc) processors"
+targets_note "$size_mib" "$runs"
+export BENCH_TARGETS_SAID=1
 
 mkdir -p "$data"
-bytes=$((${BENCH_SIZE_MIB:-1024} * 1024 * 1024))
-size="${BENCH_SIZE_MIB:-1024} MiB"
+size="$size_mib MiB"
 [ "$size" != "1024 MiB" ] || size="1 GiB"
 text=$data/text-1g
 binary=$data/random-1g
 empty=$data/empty
 : > "$empty"
 
+phase "making $size of text and $size of random bytes in $data (unless kept there)" \
+  $((bytes * 10)) 0
 if [ ! -f "$text" ] || [ "$(stat -c %s "$text")" -ne $bytes ]; then
   # Lines of about 60 bytes, every seventh one empty, repeated up to the size.
   awk 'BEGIN { srand(7); for (i = 0; i < 17000; i++) {
@@ -107,9 +124,14 @@ row() {  # name reference-name target: prints what measure found
     "$(gbps "$reference_ns")" "$ratio" "$3"
 }
 
+# Ten rows, each command and its reference run once more before the rounds: on the machine
+# these scripts were tried on, as long as reading the data 8 times a round at 1 GB/s.
+phase "timing runnel's copies beside dd and plain runnel, $runs round(s)" \
+  $((bytes * 8 * (runs + 1))) 0
 echo
-echo "runnel, $runs rounds of each command and its reference in turn, medians;"
-echo "ratio = reference time / runnel time (higher is better), the median of the rounds"
+echo "runnel: each command and its reference in turn, $runs round(s); speed: the median of the"
+echo "rounds; ratio: reference time / runnel time in each round, the median of those ratios (so"
+echo "it can differ a little from the ratio of the two speeds); higher is better"
 echo
 printf '| %-34s | %12s | %-30s | %12s | %6s | %-10s |\n' "runnel" "speed" "reference" "speed" "ratio" "target"
 printf '|%s|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..36})" "$(printf -- '-%.0s' {1..14})" \
@@ -141,6 +163,12 @@ for pair in "-v:>= 2.5 GB/s" "-A:>= 2.5 GB/s"; do
 done
 
 # Start-up on an empty file beside /bin/true, alternating in rounds.
+phase "timing runnel's start-up beside /bin/true, $runs round(s) of $startup_count runs each" \
+  0 $((4 * runs * 2 * startup_count))
+echo
+echo "start-up: $runs round(s), each $startup_count runs of /bin/true, then $startup_count of runnel;"
+echo "per run: the median of the rounds' mean times; ratio: runnel time / true time in each"
+echo "round, the median of those ratios (so it can differ from the ratio of the two times)"
 echo
 printf '| %-40s | %9s | %9s | %8s | %-8s |\n' "start-up" "per run" "true" "ratio" "target"
 printf '|%s|%s|%s|%s|%s|\n' "------------------------------------------" "-----------" "-----------" \
@@ -148,7 +176,7 @@ printf '|%s|%s|%s|%s|%s|\n' "------------------------------------------" "------
 startup_row() {  # name command...
   local name=$1
   shift
-  read -r program_us true_us startup_ratio <<< "$(startup_vs_true "$@")"
+  read -r program_us true_us startup_ratio <<< "$(startup_vs_true "$runs" "$startup_count" "$@")"
   printf '| %-40s | %6s us | %6s us | %7sx | %-8s |\n' "$name" "$program_us" "$true_us" \
     "$startup_ratio" "<= 1.05x"
 }
@@ -164,6 +192,7 @@ done
 
 # Peak resident size, which must not grow with the input or the line length. GNU time reports
 # it (its own small process image before the exec counts too, so this is an upper bound).
+phase "measuring runnel's peak resident size" $((bytes * 3)) 2
 echo
 if [ -x /usr/bin/time ]; then
   peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
@@ -179,6 +208,11 @@ else
 fi
 
 if [ -x "$build/bench/format_kernels" ]; then
+  # Seven cases over the first 64 MiB of a file, each by every row, one warming round more:
+  # about as long as reading them 20 times a round at 1 GB/s.
+  kernel_bytes=$((bytes < 64 * 1024 * 1024 ? bytes : 64 * 1024 * 1024))
+  phase "timing the formatted-copy kernels alone, $runs round(s)" \
+    $((kernel_bytes * 20 * (runs + 1))) 0
   echo
   "$build/bench/format_kernels" "$text" "$binary" 64 "$runs"
 fi
