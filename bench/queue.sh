@@ -34,32 +34,11 @@ tiny=$data/tiny
 
 . "$(dirname "$0")/common.sh"
 
-repeat_to() {  # repeat_to BLOCK FILE BYTES: FILE gets copies of BLOCK until it holds BYTES
-  : >"$2"
-  size=$(wc -c <"$1")
-  copies=$(($3 / size))
-  i=0
-  while [ $i -lt $copies ]; do tail -c +1 "$1"; i=$((i + 1)); done >"$2"
-}
-
 phase "making the queue files in $data" $((size_mib * mib * 3)) 0
-# Remote-delivery list: 26-byte records, "D" (finished) for about 60 % of them, else "T".
-awk 'BEGIN { srand(7); for (i = 0; i < 40000; i++)
-  printf "%srcpt%05d@host%02d.example\n", (rand() < 0.6 ? "D" : "T"), i, i % 97 }' |
-  tr '\n' '\000' >"$data/list-block"
-repeat_to "$data/list-block" "$list" $((size_mib * mib))
-# Bounce report: records as qmail writes them, 150 to 400 bytes, some with reply lines that
-# end in ">:" and some with empty reasons.
-awk 'BEGIN { for (i = 0; i < 4000; i++) {
-  printf "<user%05d@mx%02d.example.net>:\n", i, i % 53
-  k = i % 5
-  if (k == 0) printf "127.0.0.1 does not like recipient.\nRemote host said: 550 5.1.1 <user%05d>: user unknown\nGiving up on 127.0.0.1.\n", i
-  else if (k == 1) printf "127.0.0.1 does not like recipient.\nRemote host said: 550-5.1.1 The email account that you tried to reach does not exist.\n550-5.1.1\n550 5.1.1 Please check the address.\nGiving up on 127.0.0.1.\n"
-  else if (k == 2) printf "Sorry, no mailbox here by that name. (#5.1.1)\n"
-  else if (k == 3) printf "Remote host said: 550-5.7.1 Recipient rejected for <victim%d@example.net>:\n550 5.7.1 see policy\nGiving up on 127.0.0.1.\n", i
-  else printf "I'"'"'m not going to try again; this message has been in the queue too long.\n"
-  printf "\n" } }' >"$data/report-block"
-repeat_to "$data/report-block" "$report" $((report_mib * mib))
+# A remote-delivery list of 26-byte records and a bounce report as qmail writes them
+# (bench/common.sh).
+make_list "$list" $((size_mib * mib))
+make_report "$report" $((report_mib * mib))
 printf 'Da@x.example\000Tb@y.example\000' >"$tiny"
 
 list_bytes=$(wc -c <"$list")
@@ -111,8 +90,7 @@ startup_row "queuepeek -S on a 26-byte list" "$queuepeek" -S "$tiny"
 # The same report with CR LF line ends has no ">:" newline at all: every record runs on to
 # the end, which must not cost memory.
 phase "measuring queuepeek -D's peak resident size" $((report_bytes * 4)) 2
-sed 's/$/\r/' "$data/report-block" >"$data/crlf-block"
-repeat_to "$data/crlf-block" "$data/crlf" $((report_mib * mib))
+sed 's/$/\r/' "$report" >"$data/crlf"
 echo
 for pair in "report:$report" "report with CR LF lines:$data/crlf"; do
   printf '%-34s ' "peak resident, -D, $report_mib MiB ${pair%%:*}"

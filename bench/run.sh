@@ -83,25 +83,9 @@ empty=$data/empty
 
 phase "making $size of text and $size of random bytes in $data (unless kept there)" \
   $((bytes * 10)) 0
-if [ ! -f "$text" ] || [ "$(stat -c %s "$text")" -ne $bytes ]; then
-  # Lines of about 60 bytes, every seventh one empty, repeated up to the size.
-  awk 'BEGIN { srand(7); for (i = 0; i < 17000; i++) {
-         if (i % 7 == 3) { print ""; continue }
-         n = 30 + int(rand() * 60); s = ""
-         while (length(s) < n) s = s sprintf("%x ", int(rand() * 1e6))
-         print substr(s, 1, n) } }' > "$data/text-chunk"
-  chunk_bytes=$((bytes < 64 * 1024 * 1024 ? bytes : 64 * 1024 * 1024))
-  while [ "$(stat -c %s "$data/text-chunk")" -lt $chunk_bytes ]; do
-    { tail -c +1 "$data/text-chunk"; tail -c +1 "$data/text-chunk"; } > "$data/text-chunk2"
-    mv "$data/text-chunk2" "$data/text-chunk"
-  done
-  # head ends the pipeline early on purpose: no pipefail here.
-  (set +o pipefail; for _ in $(seq 20); do tail -c +1 "$data/text-chunk"; done | head -c $bytes > "$text")
-  rm -f "$data/text-chunk"
-fi
-if [ ! -f "$binary" ] || [ "$(stat -c %s "$binary")" -ne $bytes ]; then
-  head -c $bytes /dev/urandom > "$binary"
-fi
+# Lines of about 60 bytes, every seventh one empty; bytes of every value alike (bench/common.sh).
+[ -f "$text" ] && [ "$(stat -c %s "$text")" -eq $bytes ] || make_text "$text" $bytes
+[ -f "$binary" ] && [ "$(stat -c %s "$binary")" -eq $bytes ] || make_random "$binary" $bytes
 # Bring both into the page cache. How their pages got there can weigh on every row: one copy
 # of the text, made through a pipe in small writes, took dd bs=128K 0.13-0.17 s a GiB to read
 # here, and the same bytes 0.06-0.07 s once written in 1 MiB blocks or dropped and read back
