@@ -24,11 +24,13 @@ constexpr Word k_high = splat_byte(0x80);
 // bit is cleared before the addition, so no byte carries into the next.
 inline Word zero_bytes(Word w) { return ~(((w & k_low7) + k_low7) | w); }
 
-// One multiplication moves the top bit of byte i to bit 8 * (k_bytes - 1) + i: the terms land
-// on different bits, so nothing carries between them.
+// One multiplication moves the top bit of byte i (bit 8i + 7, after a shift right by
+// k_shift) to bit 8 * (k_bytes - 1) + i: the terms land on different bits, so nothing carries
+// between them. A 64-bit word needs no shift first; a 32-bit one, four bits of it.
+constexpr unsigned k_shift = 8 - k_bytes;
 constexpr Word make_gather() {
   Word magic = 0;
-  for (unsigned i = 0; i < k_bytes; ++i) magic |= Word{1} << (8 * (k_bytes - 1) - 7 * i);
+  for (unsigned i = 0; i < k_bytes; ++i) magic |= Word{1} << (8 * k_bytes - 15 + k_shift - 7 * i);
   return magic;
 }
 
@@ -41,7 +43,7 @@ inline std::uint64_t top_bits(Word w) {
     else
       high = static_cast<Word>(__builtin_bswap32(static_cast<std::uint32_t>(high)));
   }
-  return static_cast<std::uint64_t>(((high >> 7) * make_gather()) >> (8 * (k_bytes - 1)));
+  return static_cast<std::uint64_t>(((high >> k_shift) * make_gather()) >> (8 * (k_bytes - 1)));
 }
 
 /// A mask is the top bit of each byte; the other bits are anything, so that no operation
@@ -59,8 +61,10 @@ struct Ops {
   static void store(void* out, Vec v) { std::memcpy(out, &v, sizeof v); }
   static Vec splat(char c) { return splat_byte(static_cast<unsigned char>(c)); }
   // The low seven bits of each byte add without a carry out of the byte; the top bits, as
-  // an exclusive or.
-  static Vec add(Vec a, Vec b) { return ((a & k_low7) + (b & k_low7)) ^ ((a ^ b) & k_high); }
+  // an exclusive or, each on its own, so that a constant's drops out where it has none.
+  static Vec add(Vec a, Vec b) {
+    return ((a & k_low7) + (b & k_low7)) ^ (a & k_high) ^ (b & k_high);
+  }
   static Vec bit_and(Vec a, Vec b) { return a & b; }
   static Mask eq(Vec a, Vec b) { return zero_bytes(a ^ b); }
   // Bytes of different signs: the negative one is less. Of the same sign, the low seven bits
@@ -77,6 +81,7 @@ struct Ops {
   static Mask mask_or(Mask m, Mask n) { return m | n; }
   static Mask mask_and_not(Mask m, Mask n) { return ~m & n; }
   static std::uint64_t bits(Mask m) { return top_bits(m); }
+  static bool any(Mask m) { return (m & k_high) != 0; }
   static Vec count(Vec a, Mask m) { return a + ((m >> 7) & splat_byte(1)); }
   // Pairs of bytes first, so that each sum has 16 bits of room.
   static std::uint64_t sum_bytes(Vec v) {
