@@ -42,6 +42,7 @@ concept ByteVectorOps = requires(const unsigned char* p, char* out, typename V::
   { V::mask_or(m, n) } -> std::same_as<typename V::Mask>;
   { V::mask_and_not(m, n) } -> std::same_as<typename V::Mask>;  ///< n without the bytes of m
   { V::bits(m) } -> std::same_as<std::uint64_t>;              ///< bit i set where m holds byte i
+  { V::any(m) } -> std::same_as<bool>;                        ///< m holds a byte: bits(m) != 0
   /// a + 1 in the bytes m holds, each of which must be below 0xFF
   { V::count(a, m) } -> std::same_as<typename V::Vec>;
   { V::sum_bytes(a) } -> std::same_as<std::uint64_t>;         ///< the bytes' unsigned sum

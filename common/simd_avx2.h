@@ -39,6 +39,7 @@ struct Ops {
   SIMD_AVX2 static std::uint64_t bits(Mask m) {
     return static_cast<std::uint32_t>(_mm256_movemask_epi8(reinterpret_cast<__m256i>(m)));
   }
+  SIMD_AVX2 static bool any(Mask m) { return bits(m) != 0; }
   // A mask's bytes are 0xFF, that is -1.
   SIMD_AVX2 static Vec count(Vec a, Mask m) { return a - m; }
   // The four 64-bit sums fit in 16 bits each; see simd::sse2::Ops::sum_bytes.

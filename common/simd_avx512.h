@@ -37,6 +37,7 @@ struct Ops {
   SIMD_AVX512 static Mask mask_or(Mask m, Mask n) { return m | n; }
   SIMD_AVX512 static Mask mask_and_not(Mask m, Mask n) { return ~m & n; }
   SIMD_AVX512 static std::uint64_t bits(Mask m) { return m; }
+  SIMD_AVX512 static bool any(Mask m) { return m != 0; }
   SIMD_AVX512 static Vec count(Vec a, Mask m) {
     return reinterpret_cast<Vec>(_mm512_mask_sub_epi8(raw(a), m, raw(a), _mm512_set1_epi8(-1)));
   }

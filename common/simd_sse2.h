@@ -40,6 +40,7 @@ struct Ops {
   SIMD_SSE2 static std::uint64_t bits(Mask m) {
     return static_cast<std::uint16_t>(_mm_movemask_epi8(reinterpret_cast<__m128i>(m)));
   }
+  SIMD_SSE2 static bool any(Mask m) { return bits(m) != 0; }
   // A mask's bytes are 0xFF, that is -1.
   SIMD_SSE2 static Vec count(Vec a, Mask m) { return a - m; }
   // Each half's sum fits in 16 bits: the halves are added as 32-bit lanes, which 32-bit x86

@@ -80,11 +80,6 @@ FORMAT_TARGET inline std::uint64_t newline_mask(typename V::Vec v, const C& k) {
   return V::bits(V::eq(v, k.newline));
 }
 
-template <simd::ByteVectorOps V, class C>
-FORMAT_TARGET inline std::uint64_t tab_mask(typename V::Vec v, const C& k) {
-  return V::bits(V::eq(v, k.tab));
-}
-
 /// The bytes that -v shows in ^ or M- notation, newline and TAB included: the controls, DEL
 /// and every byte from 0x80. Each plus one, as a signed byte, is below 0x21: the controls give
 /// 1 to 0x20, DEL and the bytes from 0x80 give negative bytes, 0xFF gives 0.
@@ -93,14 +88,22 @@ FORMAT_TARGET inline typename V::Mask shown_bytes(typename V::Vec v, const C& k)
   return V::lt(V::add(v, k.one), k.shown_below);
 }
 
-/// The bytes that -v changes: those it shows, less the newline without -E and the TAB
-/// without -T, which stay as they are.
-template <simd::ByteVectorOps V, bool Tabs, bool Ends, class C>
-FORMAT_TARGET inline std::uint64_t visible_mask(typename V::Vec v, const C& k) {
-  typename V::Mask changed = shown_bytes<V>(v, k);
-  if constexpr (!Ends) changed = V::mask_and_not(V::eq(v, k.newline), changed);
-  if constexpr (!Tabs) changed = V::mask_and_not(V::eq(v, k.tab), changed);
-  return V::bits(changed);
+/// The bytes that the switches change: under -v those it shows, less the newline without -E
+/// and the TAB without -T, which stay as they are; otherwise the TAB under -T and the newline
+/// under -E. At least one of the three switches is set.
+template <simd::ByteVectorOps V, bool Visible, bool Tabs, bool Ends, class C>
+FORMAT_TARGET inline typename V::Mask changed_bytes(typename V::Vec v, const C& k) {
+  static_assert(Visible || Tabs || Ends);
+  if constexpr (Visible) {
+    typename V::Mask changed = shown_bytes<V>(v, k);
+    if constexpr (!Ends) changed = V::mask_and_not(V::eq(v, k.newline), changed);
+    if constexpr (!Tabs) changed = V::mask_and_not(V::eq(v, k.tab), changed);
+    return changed;
+  } else if constexpr (Tabs && Ends) {
+    return V::mask_or(V::eq(v, k.tab), V::eq(v, k.newline));
+  } else {
+    return V::eq(v, Tabs ? k.tab : k.newline);
+  }
 }
 
 /// The expansion of -v through the table, a byte at a time with no branch per byte, for the
@@ -190,44 +193,58 @@ template <class K, bool Visible, bool Tabs, bool Ends>
 FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char* end, char* out) {
   using V = typename K::Ops;
   constexpr unsigned width = V::width;
-  const typename K::Constants k;
-  while (p < end) {
-    const typename V::Vec v = V::load(p);
-    V::store(out, v);
-    std::uint64_t change = 0;
-    if constexpr (Visible) {
-      change = visible_mask<V, Tabs, Ends>(v, k);
-    } else {
-      if constexpr (Tabs) change = tab_mask<V>(v, k);
-      if constexpr (Ends) change |= newline_mask<V>(v, k);
-    }
-    std::size_t left = static_cast<std::size_t>(end - p);
-    unsigned limit = left < width ? static_cast<unsigned>(left) : width;
-    if (limit < width) change &= (std::uint64_t{1} << limit) - 1;
-    if (change == 0) {
-      p += limit;
-      out += limit;
-      continue;
-    }
-    if constexpr (Visible) {
-      // Enough bytes to change: expand every whole group of four at once.
-      if (at_least<K::expand_from>(change) && limit >= 4) {
-        // A whole chunk, the usual case, has a fixed number of groups: no test per group.
-        unsigned groups = limit / 4;
-        if (groups == width / 4)
+  if constexpr (!Visible && !Tabs && !Ends) {
+    std::memcpy(out, p, static_cast<std::size_t>(end - p));
+    return out + (end - p);
+  } else {
+    const typename K::Constants k;
+    for (;;) {
+      const std::ptrdiff_t left = end - p;
+      if (left <= 0) return out;
+      const typename V::Vec v = V::load(p);
+      V::store(out, v);
+      const typename V::Mask changed = changed_bytes<V, Visible, Tabs, Ends>(v, k);
+      unsigned limit = width;
+      std::uint64_t change;
+      if (left >= static_cast<std::ptrdiff_t>(width)) [[likely]] {
+        // A whole chunk with nothing to change, the usual one on text, needs no bits: the word
+        // row tests its mask in one instruction where its bits take four.
+        if (!V::any(changed)) {
+          p += width;
+          out += width;
+          continue;
+        }
+        // A row that expands a chunk for any byte to change needs no bits either.
+        if constexpr (Visible && K::expand_from <= 1) {
           out = K::template expand<Tabs, Ends>(p, width / 4, out, k);
-        else
-          out = K::template expand<Tabs, Ends>(p, groups, out, k);
-        p += 4 * groups;
-        continue;
+          p += width;
+          continue;
+        }
+        change = V::bits(changed);
+      } else {
+        limit = static_cast<unsigned>(left);
+        change = V::bits(changed) & ((std::uint64_t{1} << limit) - 1);
+        if (change == 0) return out + limit;
       }
+      if constexpr (Visible) {
+        // Enough bytes to change: expand every whole group of four at once.
+        if (at_least<K::expand_from>(change) && limit >= 4) {
+          // A whole chunk, the usual case, has a fixed number of groups: no test per group.
+          unsigned groups = limit / 4;
+          if (groups == width / 4)
+            out = K::template expand<Tabs, Ends>(p, width / 4, out, k);
+          else
+            out = K::template expand<Tabs, Ends>(p, groups, out, k);
+          p += 4 * groups;
+          continue;
+        }
+      }
+      unsigned first = lowest_set_bit(change);
+      p += first;
+      out += first;
+      out = put_changed<Visible, Tabs, Ends>(*p++, out);
     }
-    unsigned first = lowest_set_bit(change);
-    p += first;
-    out += first;
-    out = put_changed<Visible, Tabs, Ends>(*p++, out);
   }
-  return out;
 }
 
 // The bytes of one line, without its newline, as the switches show them. Plain text is copied
