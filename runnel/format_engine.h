@@ -9,6 +9,7 @@
 
 #include <bit>
 #include <concepts>
+#include <type_traits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -24,42 +25,53 @@
 
 namespace {
 
-/// The place of the lowest set bit of `bits`; 64 when none is. 32-bit x86 has no 64-bit count,
+/// The place of the lowest set bit of `bits`, which has one. 32-bit x86 has no 64-bit count,
 /// and the compiler calls a library function for one there: the halves are counted instead.
-inline unsigned lowest_set_bit(std::uint64_t bits) {
+template <class B>
+inline unsigned lowest_set_bit(B bits) {
 #if defined(__i386__)
-  const auto low = static_cast<std::uint32_t>(bits);
-  const auto high = static_cast<std::uint32_t>(bits >> 32);
-  return low != 0 ? static_cast<unsigned>(std::countr_zero(low))
-                  : 32 + static_cast<unsigned>(std::countr_zero(high));
-#else
-  return static_cast<unsigned>(std::countr_zero(bits));
+  if constexpr (sizeof(B) == 8) {
+    const auto low = static_cast<std::uint32_t>(bits);
+    const auto high = static_cast<std::uint32_t>(bits >> 32);
+    return low != 0 ? static_cast<unsigned>(std::countr_zero(low))
+                    : 32 + static_cast<unsigned>(std::countr_zero(high));
+  }
 #endif
+  return static_cast<unsigned>(std::countr_zero(bits));
 }
 
 /// The number of set bits of `bits`. x86 before POPCNT has no instruction for it, and the
 /// compiler calls a library function there: the bits are summed in place instead.
-inline unsigned count_set_bits(std::uint64_t bits) {
+template <class B>
+inline unsigned count_set_bits(B bits) {
 #if defined(__x86_64__) || defined(__i386__)
-  bits -= (bits >> 1) & 0x5555555555555555u;
-  bits = (bits & 0x3333333333333333u) + ((bits >> 2) & 0x3333333333333333u);
-  bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-  return static_cast<unsigned>((bits * 0x0101010101010101u) >> 56);
+  constexpr B ones = ~B{0};
+  bits -= (bits >> 1) & (ones / 3);
+  bits = (bits & (ones / 5)) + ((bits >> 2) & (ones / 5));
+  bits = (bits + (bits >> 4)) & (ones / 17);
+  return static_cast<unsigned>((bits * (ones / 255)) >> (8 * sizeof(B) - 8));
 #else
   return static_cast<unsigned>(std::popcount(bits));
 #endif
 }
 
 /// The bit operations of the line loop in plain C++, for the rows whose instruction sets have
-/// none of their own.
+/// none of their own; on a general register's bits or on 64.
 struct PlainBits {
   // The top bit keeps the count of zeros defined when no bit is set; the caller then ignores
   // the result.
-  static std::uint64_t lowest_bit(std::uint64_t bits) {
-    return lowest_set_bit(bits | std::uint64_t{1} << 63);
+  template <class B>
+  static B lowest_bit(B bits) {
+    return lowest_set_bit(bits | B{1} << (8 * sizeof(B) - 1));
   }
-  static std::uint64_t without_lowest_bit(std::uint64_t bits) { return bits & (bits - 1); }
-  static unsigned count(std::uint64_t bits) { return count_set_bits(bits); }
+  template <class B>
+  static B without_lowest_bit(B bits) {
+    return bits & (bits - 1);
+  }
+  template <class B>
+  static unsigned count(B bits) {
+    return count_set_bits(bits);
+  }
 };
 
 /// The splatted bytes of the masks, made once before a loop. A row that needs more for its
@@ -127,7 +139,8 @@ struct TableExpansion {
 };
 
 /// What the -v kernels take from a row's Kernels K: its operations (Ops, whose width divides
-/// the 64 bytes a newline mask covers), its constants, the bit operations of the line loop,
+/// the 64 bytes a newline mask covers at most), its constants, the bit operations of the line
+/// loop on a general register's bits and on 64 bits,
 /// and the expansion of -v: expand<Tabs, Ends>(p, groups, out, k) writes the changed form of
 /// the 4 * groups bytes at p (groups <= width / 4), may store up to k_copy_ahead bytes past
 /// what it writes, and is used on chunks with at least expand_from bytes to change.
@@ -136,11 +149,14 @@ concept VisibleKernels =
     simd::ByteVectorOps<typename K::Ops> &&
     std::derived_from<typename K::Constants, MaskConstants<typename K::Ops>> &&
     64 % K::Ops::width == 0 && K::Ops::width <= k_copy_ahead &&
-    requires(std::uint64_t bits, const unsigned char* p, unsigned groups, char* out,
-             const typename K::Constants& k) {
-      { K::lowest_bit(bits) } -> std::same_as<std::uint64_t>;
-      { K::without_lowest_bit(bits) } -> std::same_as<std::uint64_t>;
+    requires(unsigned long bits, std::uint64_t wide, const unsigned char* p, unsigned groups,
+             char* out, const typename K::Constants& k) {
+      { K::lowest_bit(bits) } -> std::same_as<unsigned long>;
+      { K::without_lowest_bit(bits) } -> std::same_as<unsigned long>;
       { K::count(bits) } -> std::same_as<unsigned>;
+      { K::lowest_bit(wide) } -> std::same_as<std::uint64_t>;
+      { K::without_lowest_bit(wide) } -> std::same_as<std::uint64_t>;
+      { K::count(wide) } -> std::same_as<unsigned>;
       { K::expand_from } -> std::convertible_to<unsigned>;
       { K::template expand<false, false>(p, groups, out, k) } -> std::same_as<char*>;
       { K::template expand<false, true>(p, groups, out, k) } -> std::same_as<char*>;
@@ -277,12 +293,21 @@ FORMAT_TARGET inline char* copy_content(const unsigned char* p, const unsigned c
 // past the 64 bytes in hand, could not be predicted on text of mixed line lengths.
 template <class K>
 struct NewlineFinder {
+  using V = typename K::Ops;
+  // The newlines of a span as the bits of a general register, where its width holds the
+  // span's vectors: on 32-bit machines 32 bytes a span, for 64-bit masks take two registers
+  // there and each operation on them several instructions.
+  using Bits =
+      std::conditional_t<(V::width > 8 * sizeof(unsigned long)), std::uint64_t, unsigned long>;
+  static constexpr unsigned k_mask_bytes = 8 * sizeof(Bits);
+  // Places listed for each span, whether it has them or not: every line of 16 bytes or more.
+  static constexpr unsigned k_listed = k_mask_bytes / 16;
   static constexpr unsigned k_span = 1024;
   using Place = const unsigned char*;
   const unsigned char* scan;  // the next bytes to examine
   const unsigned char* end;   // the sentinel
   typename K::Constants k;
-  Place places[k_span + 4];
+  Place places[k_span + k_listed];
 
   // Where the line loop stands in the list: the next place, and the end of those listed. The
   // loop keeps them in registers; as members of an object that fill() sees, every store of
@@ -296,10 +321,10 @@ struct NewlineFinder {
       : scan(p), end(sentinel) {}
   Cursor start() const { return Cursor{places, places}; }
 
-  FORMAT_TARGET std::uint64_t newlines(const unsigned char* p) const {
-    std::uint64_t bits = 0;
-    for (unsigned i = 0; i < 64; i += K::Ops::width)
-      bits |= newline_mask<typename K::Ops>(K::Ops::load(p + i), k) << i;
+  FORMAT_TARGET Bits newlines(const unsigned char* p) const {
+    Bits bits = 0;
+    for (unsigned i = 0; i < k_mask_bytes; i += V::width)
+      bits |= static_cast<Bits>(newline_mask<V>(V::load(p + i), k)) << i;
     return bits;
   }
 
@@ -310,20 +335,20 @@ struct NewlineFinder {
     const unsigned char* at = scan;
     const unsigned char* const stop = at + k_span < end + 1 ? at + k_span : end + 1;
     do {
-      std::uint64_t bits = newlines(at);
+      Bits bits = newlines(at);
       unsigned count = K::count(bits);
-      for (unsigned i = 0; i < 4; ++i) {
+      for (unsigned i = 0; i < k_listed; ++i) {
         place[i] = at + K::lowest_bit(bits);
         bits = K::without_lowest_bit(bits);
       }
-      if (count > 4) [[unlikely]] {
-        for (unsigned i = 4; i < count; ++i) {
+      if (count > k_listed) [[unlikely]] {
+        for (unsigned i = k_listed; i < count; ++i) {
           place[i] = at + lowest_set_bit(bits);
           bits &= bits - 1;
         }
       }
       place += count;
-      at += 64;
+      at += k_mask_bytes;
     } while (at < stop);
     scan = at;
     return place;

@@ -150,21 +150,36 @@ struct ShuffleExpansion {
   }
 };
 
-// The lowest set bit with TZCNT and BLSR (BMI1), and POPCNT, for the sets that come with them.
-// 32-bit x86 has no 64-bit TZCNT or BLSR: there the bits are counted and cleared on the halves.
+// The lowest set bit with TZCNT and BLSR (BMI1), and POPCNT, for the sets that come with them,
+// on a general register's bits or on 64. 32-bit x86 has no 64-bit TZCNT or BLSR: there 64 bits
+// are counted and cleared on the halves.
 struct Bmi1Bits {
+  template <class B>
+  __attribute__((target("bmi"))) static B lowest_bit(B bits) {
+    if constexpr (sizeof(B) == 4) {
+      return _tzcnt_u32(bits);
+    } else {
 #if defined(__x86_64__)
-  __attribute__((target("bmi"))) static std::uint64_t lowest_bit(std::uint64_t bits) {
-    return _tzcnt_u64(bits);
-  }
-  __attribute__((target("bmi"))) static std::uint64_t without_lowest_bit(std::uint64_t bits) {
-    return _blsr_u64(bits);
-  }
+      return _tzcnt_u64(bits);
 #else
-  static std::uint64_t lowest_bit(std::uint64_t bits) { return lowest_set_bit(bits); }
-  static std::uint64_t without_lowest_bit(std::uint64_t bits) { return bits & (bits - 1); }
+      return lowest_set_bit(bits | B{1} << 63);
 #endif
-  __attribute__((target("popcnt"))) static unsigned count(std::uint64_t bits) {
+    }
+  }
+  template <class B>
+  __attribute__((target("bmi"))) static B without_lowest_bit(B bits) {
+    if constexpr (sizeof(B) == 4) {
+      return _blsr_u32(bits);
+    } else {
+#if defined(__x86_64__)
+      return _blsr_u64(bits);
+#else
+      return bits & (bits - 1);
+#endif
+    }
+  }
+  template <class B>
+  __attribute__((target("popcnt"))) static unsigned count(B bits) {
     return static_cast<unsigned>(std::popcount(bits));
   }
 };
