@@ -3,6 +3,7 @@
 #include "bounce_extract.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
@@ -160,7 +161,7 @@ ExtractResult at_byte(BounceScan& scan, const char* p, std::size_t& n, std::size
   return at_newline(scan, p, n, i, base, output);
 }
 
-// The vector rows: `event_masks` marks, 64 bytes at a time, the only bytes that can matter
+// The vector rows: `event_masks` marks, a span at a time, the only bytes that can matter
 // (a report has about two such per record, against five or more newlines), and the NUL that
 // ends the text, found in the same pass rather than by a memchr over the chunk first. Only the
 // marked bytes are then looked at, in order.
@@ -174,19 +175,20 @@ ExtractResult scan_marked_bytes(BounceScan& scan, const char* p, std::size_t& n,
     const ExtractResult result = at_byte(scan, p, n, i, base, output, ended);
     if (result != ExtractResult::done || ended) return result;
   }
-  // 64 masks: 4 KiB of text a call, their 512 bytes on the stack.
-  std::uint64_t masks[64];
-  while (n - i >= 64) {
-    const std::size_t count = std::min<std::size_t>((n - i) / 64, std::size(masks));
+  // 64 masks: 4 KiB of text a call on 64-bit machines, their 512 bytes on the stack.
+  EventMask masks[64];
+  while (n - i >= k_event_span) {
+    const std::size_t count = std::min<std::size_t>((n - i) / k_event_span, std::size(masks));
     event_masks(p + i, count, masks);
     for (std::size_t k = 0; k < count; ++k) {
-      for (std::uint64_t mask = masks[k]; mask != 0; mask &= mask - 1) {
-        const std::size_t at = i + 64 * k + static_cast<std::size_t>(__builtin_ctzll(mask));
+      for (EventMask mask = masks[k]; mask != 0; mask &= mask - 1) {
+        const std::size_t at =
+            i + k_event_span * k + static_cast<std::size_t>(std::countr_zero(mask));
         const ExtractResult result = at_byte(scan, p, n, at, base, output, ended);
         if (result != ExtractResult::done || ended) return result;
       }
     }
-    i += 64 * count;
+    i += k_event_span * count;
   }
   for (; i < n; ++i) {
     const ExtractResult result = at_byte(scan, p, n, i, base, output, ended);

@@ -128,7 +128,15 @@ struct TableExpansion {
   // Every byte through the table: a whole entry stored, the output advanced by its length.
   template <bool Tabs, bool Ends, class C>
   static char* expand(const unsigned char* p, unsigned groups, char* out, const C&) {
+#if defined(__i386__)
+    // The table's address in a register of its own: 32-bit position-independent code would
+    // otherwise rebuild each entry's address from the global offset table, two instructions a
+    // byte. (On x86-64 a pointer to it cost one more instruction a byte.)
+    const Expansion* table = k_visible_table<Tabs, Ends>.data();
+    __asm__("" : "+r"(table));
+#else
     const ExpansionTable& table = k_visible_table<Tabs, Ends>;
+#endif
     for (unsigned i = 0; i < 4 * groups; ++i) {
       const Expansion& e = table[p[i]];
       std::memcpy(out, e.text, 4);
@@ -172,12 +180,12 @@ template <class K>
 concept FormatKernels = VisibleKernels<K> && 3 * K::Ops::width <= k_copy_ahead;
 
 // At least N bits set in `bits`.
-template <unsigned N>
-inline bool at_least(std::uint64_t bits) {
+template <unsigned N, class B>
+inline bool at_least(B bits) {
   if constexpr (N <= 1) {
     return bits != 0;
   } else {
-    return at_least<N - 1>(bits & (bits - 1));
+    return at_least<N - 1>(static_cast<B>(bits & (bits - 1)));
   }
 }
 
@@ -221,7 +229,10 @@ FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char
       V::store(out, v);
       const typename V::Mask changed = changed_bytes<V, Visible, Tabs, Ends>(v, k);
       unsigned limit = width;
-      std::uint64_t change;
+      // The chunk's bits in a general register where they fit: 32-bit x86 holds 64 in two.
+      using Change =
+          std::conditional_t<(width <= 8 * sizeof(unsigned long)), unsigned long, std::uint64_t>;
+      Change change;
       if (left >= static_cast<std::ptrdiff_t>(width)) [[likely]] {
         // A whole chunk with nothing to change, the usual one on text, needs no bits: the word
         // row tests its mask in one instruction where its bits take four.
@@ -236,10 +247,10 @@ FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char
           p += width;
           continue;
         }
-        change = V::bits(changed);
+        change = static_cast<Change>(V::bits(changed));
       } else {
         limit = static_cast<unsigned>(left);
-        change = V::bits(changed) & ((std::uint64_t{1} << limit) - 1);
+        change = static_cast<Change>(V::bits(changed) & ((std::uint64_t{1} << limit) - 1));
         if (change == 0) return out + limit;
       }
       if constexpr (Visible) {
@@ -306,7 +317,6 @@ struct NewlineFinder {
   using Place = const unsigned char*;
   const unsigned char* scan;  // the next bytes to examine
   const unsigned char* end;   // the sentinel
-  typename K::Constants k;
   Place places[k_span + k_listed];
 
   // Where the line loop stands in the list: the next place, and the end of those listed. The
@@ -321,7 +331,7 @@ struct NewlineFinder {
       : scan(p), end(sentinel) {}
   Cursor start() const { return Cursor{places, places}; }
 
-  FORMAT_TARGET Bits newlines(const unsigned char* p) const {
+  FORMAT_TARGET static Bits newlines(const unsigned char* p, const MaskConstants<V>& k) {
     Bits bits = 0;
     for (unsigned i = 0; i < k_mask_bytes; i += V::width)
       bits |= static_cast<Bits>(newline_mask<V>(V::load(p + i), k)) << i;
@@ -329,13 +339,16 @@ struct NewlineFinder {
   }
 
   // Lists the newlines of the next span, or of the rest of the block up to the sentinel; the
-  // loads past the sentinel stay within the buffer's slack.
+  // loads past the sentinel stay within the buffer's slack. Its one constant is made here:
+  // the row's constants kept in the finder made the line loop store them in an aligned frame,
+  // which cost 32-bit x86 its frame pointer's register.
   FORMAT_TARGET const Place* fill() {
+    const MaskConstants<V> k;
     Place* place = places;
     const unsigned char* at = scan;
     const unsigned char* const stop = at + k_span < end + 1 ? at + k_span : end + 1;
     do {
-      Bits bits = newlines(at);
+      Bits bits = newlines(at, k);
       unsigned count = K::count(bits);
       for (unsigned i = 0; i < k_listed; ++i) {
         place[i] = at + K::lowest_bit(bits);
