@@ -387,8 +387,9 @@ inline int run_after_block(const unsigned char* start, const unsigned char* end,
 }
 
 // How format_lines numbers lines: as the switches say, read once per call, or fixed. `every` is
-// -n without -s: every line has a number and none is left out.
-enum class Numbers { from_switches, none, nonblank, all, every };
+// -n without -s: every line has a number and none is left out; `nonblank_every` is -b without
+// -s: every line with content has one and none is left out.
+enum class Numbers { from_switches, none, nonblank, all, every, nonblank_every };
 
 // The kernel when lines are numbered or squeezed: a loop over the lines of the block, which
 // ends at the sentinel newline. -v, -T and -E are template parameters, so that no switch is
@@ -405,28 +406,60 @@ FORMAT_TARGET FormatStop format_lines(const unsigned char* p, const unsigned cha
   const bool number_all = N == Numbers::from_switches
                               ? switches.number_lines && !switches.number_nonblank
                               : N == Numbers::all || N == Numbers::every;
-  const bool squeeze = N != Numbers::every && switches.squeeze_blank;
+  // Without -s the newline run matters only to the block's first line, and for the next
+  // block: it is worked out from the bytes passed over instead of kept in the loop.
+  constexpr bool kept = N == Numbers::every || N == Numbers::nonblank_every;
+  const bool squeeze = !kept && switches.squeeze_blank;
   const unsigned char* const start = p;
   int run = state.newline_run;
   NumberText number = load_number(state.line);
   NewlineFinder<K> newlines(p, end);
   auto cursor = newlines.start();
-  do {
+  bool done = false;
+  if constexpr (kept) {
+    // Only the block's first line can continue one that an earlier block left open, and so
+    // have no number: it is taken before the loop, which then keeps no newline run at all and
+    // leaves 32-bit x86 one more register.
+    if (run < 0) {
+      const unsigned char* newline = newlines.next(cursor);
+      out = copy_content<K, Visible, Tabs>(p, newline, out);
+      if (newline == end) {
+        p = end;
+        done = true;
+      } else {
+        if constexpr (Ends) *out++ = '$';
+        *out++ = '\n';
+        p = newline + 1;
+        done = out >= flush_at;
+      }
+    }
+  }
+  if (!done) do {
     const unsigned char* newline = newlines.next(cursor);
     if constexpr (N == Numbers::every) {
       // An empty line takes the steps of one with content, with no branch on which it is; the
       // newline run is worked out from the bytes passed over.
       if (newline == end) [[unlikely]] {
         if (newline != p) {
-          if (run >= 0) out = emit_number(number, state.line, out);
+          out = emit_number(number, state.line, out);
           out = copy_content<K, Visible, Tabs>(p, newline, out);
         }
         p = end;
         break;
       }
-      if (run >= 0) [[likely]] out = emit_number(number, state.line, out);
+      out = emit_number(number, state.line, out);
       out = copy_content<K, Visible, Tabs>(p, newline, out);
-      run = 0;
+    } else if constexpr (N == Numbers::nonblank_every) {
+      if (newline != p) [[likely]] {
+        out = emit_number(number, state.line, out);
+        out = copy_content<K, Visible, Tabs>(p, newline, out);
+        if (newline == end) {
+          p = end;
+          break;
+        }
+      } else if (newline == end) {
+        break;
+      }
     } else if (newline != p) [[likely]] {
       // A line with content starts, or continues one that an earlier block left open.
       if (run >= 0 && number_lines) out = emit_number(number, state.line, out);
@@ -452,7 +485,7 @@ FORMAT_TARGET FormatStop format_lines(const unsigned char* p, const unsigned cha
     *out++ = '\n';
     p = newline + 1;
   } while (out < flush_at);
-  if constexpr (N == Numbers::every) run = run_after_block(start, p, state.newline_run);
+  if constexpr (kept) run = run_after_block(start, p, state.newline_run);
   state.newline_run = run;
   store_number(state.line, number);
   return {p, out};
@@ -493,20 +526,23 @@ FormatFunction choose_format_function(const FormatSwitches& s) {
   static constexpr FormatFunction k_tab_lines[] = {
       format_lines<K, false, true, false, Numbers::from_switches>,
       format_lines<K, false, true, true, Numbers::from_switches>};
-  static constexpr FormatFunction k_plain_lines[2][4] = {
+  static constexpr FormatFunction k_plain_lines[2][5] = {
       {format_lines<K, false, false, false, Numbers::none>,
        format_lines<K, false, false, false, Numbers::nonblank>,
+       format_lines<K, false, false, false, Numbers::nonblank_every>,
        format_lines<K, false, false, false, Numbers::all>,
        format_lines<K, false, false, false, Numbers::every>},
       {format_lines<K, false, false, true, Numbers::none>,
        format_lines<K, false, false, true, Numbers::nonblank>,
+       format_lines<K, false, false, true, Numbers::nonblank_every>,
        format_lines<K, false, false, true, Numbers::all>,
        format_lines<K, false, false, true, Numbers::every>},
   };
   unsigned ends = s.show_ends ? 1 : 0;
   if (!s.number_lines && !s.squeeze_blank) return k_bytes[(s.show_tabs ? 2 : 0) + ends];
   if (s.show_tabs) return k_tab_lines[ends];
-  unsigned numbers = !s.number_lines ? 0 : s.number_nonblank ? 1 : s.squeeze_blank ? 2 : 3;
+  const unsigned squeezed = s.squeeze_blank ? 0 : 1;
+  unsigned numbers = !s.number_lines ? 0 : s.number_nonblank ? 1 + squeezed : 3 + squeezed;
   return k_plain_lines[ends][numbers];
 }
 
