@@ -339,9 +339,8 @@ struct NewlineFinder {
   }
 
   // Lists the newlines of the next span, or of the rest of the block up to the sentinel; the
-  // loads past the sentinel stay within the buffer's slack. Its one constant is made here:
-  // the row's constants kept in the finder made the line loop store them in an aligned frame,
-  // which cost 32-bit x86 its frame pointer's register.
+  // loads past the sentinel stay within the buffer's slack. It makes the one constant it
+  // needs, rather than keep the row's whole set.
   FORMAT_TARGET const Place* fill() {
     const MaskConstants<V> k;
     Place* place = places;
