@@ -70,17 +70,20 @@ ExtractResult copy_from_report(int fd, std::uint64_t offset, std::uint64_t lengt
   return ExtractResult::done;
 }
 
-// Writes the address [scan.address_start, end) of the stream, followed by "\r\n", when it holds
-// an "@". Its part before `base` (the offset of `chunk`) is read again from the report.
+// Writes the address that ends where the ">:" line ending at newline `i` of `chunk` (at stream
+// offset `base`) begins, [scan.address_start, base + i - 2), followed by "\r\n", when it holds
+// an "@". Its part before the chunk is read again from the report.
 ExtractResult write_address(const BounceScan& scan, const char* chunk, std::uint64_t base,
-                            std::uint64_t end, AddressOutput& output) {
-  if (scan.address_start >= base) {
-    // The whole address is in this chunk, as all but one in thousands are.
-    const char* address = chunk + (scan.address_start - base);
-    const auto length = static_cast<std::size_t>(end - scan.address_start);
+                            std::size_t i, AddressOutput& output) {
+  if (scan.line_end_from >= 2) {
+    // The whole address is in this chunk, as all but one in thousands are, from position
+    // line_end_from - 2: chunk positions alone.
+    const char* address = chunk + (scan.line_end_from - 2);
+    const std::size_t length = i - scan.line_end_from;
     if (!has_at(address, length)) return ExtractResult::done;
     return put_line(output, address, length) ? ExtractResult::done : ExtractResult::write_error;
   }
+  const std::uint64_t end = base + i - 2;
   const std::uint64_t head_end = end < base ? end : base;
   const std::uint64_t head_length =
       scan.address_start < head_end ? head_end - scan.address_start : 0;
@@ -94,10 +97,12 @@ ExtractResult write_address(const BounceScan& scan, const char* chunk, std::uint
   return put_line(output, chunk, tail_length) ? ExtractResult::done : ExtractResult::write_error;
 }
 
-void start_record(BounceScan& scan, std::uint64_t address_start) {
+// A record whose address starts at position `from` of the chunk at stream offset `base`.
+void start_record(BounceScan& scan, std::uint64_t base, std::size_t from) {
   ++scan.records_seen;
   scan.in_address = true;
-  scan.address_start = address_start;
+  scan.address_start = base + from;
+  scan.line_end_from = from + 2;
   scan.head_has_at = false;
 }
 
@@ -116,15 +121,15 @@ inline __attribute__((always_inline)) ExtractResult at_newline(BounceScan& scan,
                                                                AddressOutput& output) {
   const char previous = byte_before(scan, p, i, 1);
   if (scan.in_address && previous == ':' && byte_before(scan, p, i, 2) == '>' &&
-      base + i >= scan.address_start + 2) {
+      i >= scan.line_end_from) {
     // This newline may also be the first of a separator: a record whose reason is empty
     // still gives its address.
-    const ExtractResult written = write_address(scan, p, base, base + i - 2, output);
+    const ExtractResult written = write_address(scan, p, base, i, output);
     if (written != ExtractResult::done) return written;
     scan.in_address = false;
   } else if (previous == '\n') {
     if (i + 1 < n) {
-      if (p[i + 1] == '<') start_record(scan, base + i + 2);
+      if (p[i + 1] == '<') start_record(scan, base, i + 2);
     } else if (!scan.text_ended) {
       scan.pair_pending = true;  // the next chunk's first byte decides
     }
@@ -213,12 +218,15 @@ ExtractResult scan_bounce_chunk(BounceScan& scan, std::span<const char> chunk,
     scan.text_ended = true;
   }
   const std::uint64_t base = scan.offset;
+  scan.line_end_from = scan.address_start + 2 > base
+                           ? static_cast<std::size_t>(scan.address_start + 2 - base)
+                           : 0;
 
   std::size_t pos = 0;
   if (scan.pair_pending && n > 0) {
     scan.pair_pending = false;
     if (p[0] == '<') {
-      start_record(scan, base + 1);
+      start_record(scan, base, 1);
       pos = 1;
     }
   }
