@@ -338,6 +338,22 @@ struct NewlineFinder {
     return bits;
   }
 
+  // Lists at `place` the newlines that `bits` marks from `at` on; returns the end of the list.
+  FORMAT_TARGET static Place* list(Place* place, const unsigned char* at, Bits bits) {
+    const unsigned count = K::count(bits);
+    for (unsigned i = 0; i < k_listed; ++i) {
+      place[i] = at + K::lowest_bit(bits);
+      bits = K::without_lowest_bit(bits);
+    }
+    if (count > k_listed) [[unlikely]] {
+      for (unsigned i = k_listed; i < count; ++i) {
+        place[i] = at + lowest_set_bit(bits);
+        bits &= bits - 1;
+      }
+    }
+    return place + count;
+  }
+
   // Lists the newlines of the next span, or of the rest of the block up to the sentinel; the
   // loads past the sentinel stay within the buffer's slack. It makes the one constant it
   // needs, rather than keep the row's whole set.
@@ -347,20 +363,12 @@ struct NewlineFinder {
     const unsigned char* at = scan;
     const unsigned char* const stop = at + k_span < end + 1 ? at + k_span : end + 1;
     do {
-      Bits bits = newlines(at, k);
-      unsigned count = K::count(bits);
-      for (unsigned i = 0; i < k_listed; ++i) {
-        place[i] = at + K::lowest_bit(bits);
-        bits = K::without_lowest_bit(bits);
-      }
-      if (count > k_listed) [[unlikely]] {
-        for (unsigned i = k_listed; i < count; ++i) {
-          place[i] = at + lowest_set_bit(bits);
-          bits &= bits - 1;
-        }
-      }
-      place += count;
-      at += k_mask_bytes;
+      place = list(place, at, newlines(at, k));
+      // Two spans a pass where a span is of 32 bytes: the pass's own instructions would be
+      // a quarter of a span's. The second may lie past the sentinel, within the slack, and
+      // what it lists is never reached.
+      if constexpr (k_mask_bytes < 64) place = list(place, at + 32, newlines(at + 32, k));
+      at += 64;
     } while (at < stop);
     scan = at;
     return place;
