@@ -457,15 +457,17 @@ FORMAT_TARGET FormatStop format_lines(const unsigned char* p, const unsigned cha
       out = emit_number(number, state.line, out);
       out = copy_content<K, Visible, Tabs>(p, newline, out);
     } else if constexpr (N == Numbers::nonblank_every) {
+      if (newline == end) [[unlikely]] {
+        if (newline != p) {
+          out = emit_number(number, state.line, out);
+          out = copy_content<K, Visible, Tabs>(p, newline, out);
+        }
+        p = end;
+        break;
+      }
       if (newline != p) [[likely]] {
         out = emit_number(number, state.line, out);
         out = copy_content<K, Visible, Tabs>(p, newline, out);
-        if (newline == end) {
-          p = end;
-          break;
-        }
-      } else if (newline == end) {
-        break;
       }
     } else if (newline != p) [[likely]] {
       // A line with content starts, or continues one that an earlier block left open.
