@@ -9,10 +9,10 @@
 
 #include <bit>
 #include <concepts>
-#include <type_traits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "format_copy.h"
 #include "format_rows.h"
