@@ -21,6 +21,7 @@ constexpr unsigned k_most = 64;  // the widest vector
 struct Outcome {
   unsigned char loaded[k_most], added[k_most], anded[k_most], counted[k_most];
   std::uint64_t eq, lt, below, below_negative, both, either, lt_only, sum;
+  bool any_eq, any_both;
 };
 
 // Compiled into each set's own function below, for its instruction set. Its vectors never
@@ -47,6 +48,9 @@ inline __attribute__((always_inline)) Outcome compute(const unsigned char* a,
   o.either = V::bits(V::mask_or(eq, lt));
   o.lt_only = V::bits(V::mask_and_not(eq, V::mask_or(eq, lt)));
   o.sum = V::sum_bytes(va);
+  // eq and lt never hold the same byte: any() of both is false, whatever else a mask keeps.
+  o.any_eq = V::any(eq);
+  o.any_both = V::any(V::mask_and(eq, lt));
   return o;
 }
 
@@ -127,6 +131,8 @@ TEST_P(SimdOps, EveryOperationMatchesTheBytes) {
     ASSERT_EQ(o.either, eq | lt);
     ASSERT_EQ(o.lt_only, lt & ~eq);
     ASSERT_EQ(o.sum, sum);
+    ASSERT_EQ(o.any_eq, eq != 0);
+    ASSERT_FALSE(o.any_both);
     if (HasFailure()) break;
   }
 }
