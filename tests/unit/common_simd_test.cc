@@ -10,6 +10,7 @@
 #include "row_support.h"
 #include "simd_avx2.h"
 #include "simd_avx512.h"
+#include "simd_neon.h"
 #include "simd_sse2.h"
 #include "simd_word.h"
 
@@ -68,6 +69,11 @@ SIMD_AVX512 Outcome avx512(const unsigned char* a, const unsigned char* b) {
   return compute<simd::avx512::Ops>(a, b);
 }
 #endif
+#ifdef SIMD_NEON
+Outcome neon(const unsigned char* a, const unsigned char* b) {
+  return compute<simd::neon::Ops>(a, b);
+}
+#endif
 
 struct OpsSet {
   const char* name;
@@ -82,6 +88,9 @@ const OpsSet k_sets[] = {
     {"sse2", cpu::sse2, simd::sse2::Ops::width, sse2},
     {"avx2", cpu::avx2, simd::avx2::Ops::width, avx2},
     {"avx512", cpu::avx512bw, simd::avx512::Ops::width, avx512},
+#endif
+#ifdef SIMD_NEON
+    {"neon", 0, simd::neon::Ops::width, neon},
 #endif
 };
 
@@ -141,5 +150,25 @@ INSTANTIATE_TEST_SUITE_P(, SimdOps, testing::ValuesIn(k_sets),
                          [](const testing::TestParamInfo<OpsSet>& set) {
                            return std::string(set.param.name);
                          });
+
+#ifdef SIMD_NEON
+// The bits of four masks at once, which the kernels that want 64 bits take on NEON: each
+// mask's 16 bytes in their place.
+TEST(SimdNeon, FourMasksGiveTheBitsOfTheirBytes) {
+  using V = simd::neon::Ops;
+  std::mt19937 random(23);
+  for (int round = 0; round < 2000; ++round) {
+    unsigned char bytes[64];
+    std::uint64_t expected = 0;
+    for (unsigned i = 0; i < 64; ++i) {
+      bytes[i] = random() % 3 == 0 ? 0 : static_cast<unsigned char>(random());
+      if (bytes[i] == 0) expected |= std::uint64_t{1} << i;
+    }
+    V::Mask m[4];
+    for (unsigned k = 0; k < 4; ++k) m[k] = V::eq(V::load(bytes + 16 * k), V::splat(0));
+    ASSERT_EQ(V::bits(m[0], m[1], m[2], m[3]), expected);
+  }
+}
+#endif
 
 }  // namespace
