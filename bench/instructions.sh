@@ -59,7 +59,7 @@ add_column "x86-64 SSE2" x86-64 qemu-x86_64 "$sse2_model"
 add_column "x86 SSE2" x86 qemu-i386 "$sse2_model"
 add_column "x86-64 AVX2" x86-64 qemu-x86_64 "$avx2_model"
 add_column "x86 AVX2" x86 qemu-i386 "$avx2_model"
-add_column "plain x86-64" plain qemu-x86_64 ""
+add_column "plain x86-64 SSE2" plain qemu-x86_64 "$sse2_model"
 add_column "arm64" arm64 qemu-aarch64 ""
 add_column "arm64 plain" arm64-plain qemu-aarch64 ""
 

@@ -3,6 +3,7 @@
 #include "bounce_extract.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
@@ -69,17 +70,20 @@ ExtractResult copy_from_report(int fd, std::uint64_t offset, std::uint64_t lengt
   return ExtractResult::done;
 }
 
-// Writes the address [scan.address_start, end) of the stream, followed by "\r\n", when it holds
-// an "@". Its part before `base` (the offset of `chunk`) is read again from the report.
+// Writes the address that ends where the ">:" line ending at newline `i` of `chunk` (at stream
+// offset `base`) begins, [scan.address_start, base + i - 2), followed by "\r\n", when it holds
+// an "@". Its part before the chunk is read again from the report.
 ExtractResult write_address(const BounceScan& scan, const char* chunk, std::uint64_t base,
-                            std::uint64_t end, AddressOutput& output) {
-  if (scan.address_start >= base) {
-    // The whole address is in this chunk, as all but one in thousands are.
-    const char* address = chunk + (scan.address_start - base);
-    const auto length = static_cast<std::size_t>(end - scan.address_start);
+                            std::size_t i, AddressOutput& output) {
+  if (scan.line_end_from >= 2) {
+    // The whole address is in this chunk, as all but one in thousands are, from position
+    // line_end_from - 2: chunk positions alone.
+    const char* address = chunk + (scan.line_end_from - 2);
+    const std::size_t length = i - scan.line_end_from;
     if (!has_at(address, length)) return ExtractResult::done;
     return put_line(output, address, length) ? ExtractResult::done : ExtractResult::write_error;
   }
+  const std::uint64_t end = base + i - 2;
   const std::uint64_t head_end = end < base ? end : base;
   const std::uint64_t head_length =
       scan.address_start < head_end ? head_end - scan.address_start : 0;
@@ -93,10 +97,12 @@ ExtractResult write_address(const BounceScan& scan, const char* chunk, std::uint
   return put_line(output, chunk, tail_length) ? ExtractResult::done : ExtractResult::write_error;
 }
 
-void start_record(BounceScan& scan, std::uint64_t address_start) {
+// A record whose address starts at position `from` of the chunk at stream offset `base`.
+void start_record(BounceScan& scan, std::uint64_t base, std::size_t from) {
   ++scan.records_seen;
   scan.in_address = true;
-  scan.address_start = address_start;
+  scan.address_start = base + from;
+  scan.line_end_from = from + 2;
   scan.head_has_at = false;
 }
 
@@ -115,15 +121,15 @@ inline __attribute__((always_inline)) ExtractResult at_newline(BounceScan& scan,
                                                                AddressOutput& output) {
   const char previous = byte_before(scan, p, i, 1);
   if (scan.in_address && previous == ':' && byte_before(scan, p, i, 2) == '>' &&
-      base + i >= scan.address_start + 2) {
+      i >= scan.line_end_from) {
     // This newline may also be the first of a separator: a record whose reason is empty
     // still gives its address.
-    const ExtractResult written = write_address(scan, p, base, base + i - 2, output);
+    const ExtractResult written = write_address(scan, p, base, i, output);
     if (written != ExtractResult::done) return written;
     scan.in_address = false;
   } else if (previous == '\n') {
     if (i + 1 < n) {
-      if (p[i + 1] == '<') start_record(scan, base + i + 2);
+      if (p[i + 1] == '<') start_record(scan, base, i + 2);
     } else if (!scan.text_ended) {
       scan.pair_pending = true;  // the next chunk's first byte decides
     }
@@ -160,7 +166,7 @@ ExtractResult at_byte(BounceScan& scan, const char* p, std::size_t& n, std::size
   return at_newline(scan, p, n, i, base, output);
 }
 
-// The vector rows: `event_masks` marks, 64 bytes at a time, the only bytes that can matter
+// The vector rows: `event_masks` marks, a span at a time, the only bytes that can matter
 // (a report has about two such per record, against five or more newlines), and the NUL that
 // ends the text, found in the same pass rather than by a memchr over the chunk first. Only the
 // marked bytes are then looked at, in order.
@@ -174,19 +180,20 @@ ExtractResult scan_marked_bytes(BounceScan& scan, const char* p, std::size_t& n,
     const ExtractResult result = at_byte(scan, p, n, i, base, output, ended);
     if (result != ExtractResult::done || ended) return result;
   }
-  // 64 masks: 4 KiB of text a call, their 512 bytes on the stack.
-  std::uint64_t masks[64];
-  while (n - i >= 64) {
-    const std::size_t count = std::min<std::size_t>((n - i) / 64, std::size(masks));
+  // 64 masks: 4 KiB of text a call on 64-bit machines, their 512 bytes on the stack.
+  EventMask masks[64];
+  while (n - i >= k_event_span) {
+    const std::size_t count = std::min<std::size_t>((n - i) / k_event_span, std::size(masks));
     event_masks(p + i, count, masks);
     for (std::size_t k = 0; k < count; ++k) {
-      for (std::uint64_t mask = masks[k]; mask != 0; mask &= mask - 1) {
-        const std::size_t at = i + 64 * k + static_cast<std::size_t>(__builtin_ctzll(mask));
+      for (EventMask mask = masks[k]; mask != 0; mask &= mask - 1) {
+        const std::size_t at =
+            i + k_event_span * k + static_cast<std::size_t>(std::countr_zero(mask));
         const ExtractResult result = at_byte(scan, p, n, at, base, output, ended);
         if (result != ExtractResult::done || ended) return result;
       }
     }
-    i += 64 * count;
+    i += k_event_span * count;
   }
   for (; i < n; ++i) {
     const ExtractResult result = at_byte(scan, p, n, i, base, output, ended);
@@ -211,12 +218,15 @@ ExtractResult scan_bounce_chunk(BounceScan& scan, std::span<const char> chunk,
     scan.text_ended = true;
   }
   const std::uint64_t base = scan.offset;
+  scan.line_end_from = scan.address_start + 2 > base
+                           ? static_cast<std::size_t>(scan.address_start + 2 - base)
+                           : 0;
 
   std::size_t pos = 0;
   if (scan.pair_pending && n > 0) {
     scan.pair_pending = false;
     if (p[0] == '<') {
-      start_record(scan, base + 1);
+      start_record(scan, base, 1);
       pos = 1;
     }
   }

@@ -37,6 +37,10 @@ struct BounceScan {
   bool pair_pending = false;  ///< the last chunk ended in the separator's two newlines
   bool text_ended = false;    ///< a NUL byte ended the report's text
   bool head_has_at = false;   ///< an "@" in [address_start, offset) while in_address
+  /// In the chunk being scanned, the first position where the current record's ">:" line may
+  /// end: address_start + 2 as a chunk position, so that the scan of each newline compares
+  /// positions that fit a general register on 32-bit machines too.
+  std::size_t line_end_from = 0;
   char previous[2] = {0, 0};  ///< the last two bytes before the next chunk, older first
   const ScanRow* row = best_scan_row();  ///< the code that finds the newlines that matter
 };

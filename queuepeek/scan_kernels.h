@@ -130,15 +130,15 @@ SCAN_KERNEL std::uint64_t count_sequences_vectors(const unsigned char* p,
 
 // "-D": see ScanRow::event_masks.
 template <simd::ByteVectorOps V>
-SCAN_KERNEL void event_masks_vectors(const char* text, std::size_t count, std::uint64_t* masks) {
-  static_assert(64 % V::width == 0);
+SCAN_KERNEL void event_masks_vectors(const char* text, std::size_t count, EventMask* masks) {
+  static_assert(k_event_span % V::width == 0);
   const typename V::Vec newline = V::splat('\n');
   const typename V::Vec colon = V::splat(':');
   const typename V::Vec angle = V::splat('>');
   const typename V::Vec zero = V::splat(0);
   const auto* p = reinterpret_cast<const unsigned char*>(text);
-  constexpr unsigned parts = 64 / V::width;
-  for (std::size_t k = 0; k < count; ++k, p += 64) {
+  constexpr unsigned parts = k_event_span / V::width;
+  for (std::size_t k = 0; k < count; ++k, p += k_event_span) {
     typename V::Mask events[parts];
     for (unsigned part = 0; part < parts; ++part) {
       const unsigned char* q = p + V::width * part;
@@ -149,12 +149,12 @@ SCAN_KERNEL void event_masks_vectors(const char* text, std::size_t count, std::u
       const typename V::Vec bytes = V::load(q);
       events[part] = V::mask_or(V::eq(bytes, zero), V::mask_and(V::eq(bytes, newline), after_mark));
     }
-    std::uint64_t mask = 0;
+    EventMask mask = 0;
     if constexpr (simd::FourMaskBits<V> && parts == 4) {
-      mask = V::bits(events[0], events[1], events[2], events[3]);
+      mask = static_cast<EventMask>(V::bits(events[0], events[1], events[2], events[3]));
     } else {
       for (unsigned part = 0; part < parts; ++part)
-        mask |= V::bits(events[part]) << (V::width * part);
+        mask |= static_cast<EventMask>(V::bits(events[part])) << (V::width * part);
     }
     masks[k] = mask;
   }
@@ -172,7 +172,7 @@ struct VectorScan {
                                                    const unsigned char* end) {
     return count_sequences_vectors<V>(p, end);
   }
-  SCAN_TARGET static void event_masks(const char* p, std::size_t count, std::uint64_t* masks) {
+  SCAN_TARGET static void event_masks(const char* p, std::size_t count, EventMask* masks) {
     event_masks_vectors<V>(p, count, masks);
   }
   static constexpr ScanRow row(const char* name, CpuFeatures needs) {

@@ -13,6 +13,12 @@
 
 struct DoneTally;
 
+/// The events of -D in a span of a report: a general register's bits, one per byte of a span
+/// of as many bytes (64 on 64-bit machines, 32 on 32-bit ones, where 64-bit masks take two
+/// registers and their operations several instructions).
+using EventMask = unsigned long;
+inline constexpr std::size_t k_event_span = 8 * sizeof(EventMask);
+
 /// One implementation of the tallies and the extraction: every row gives the same answers;
 /// they differ in the instructions they use.
 struct ScanRow {
@@ -22,10 +28,10 @@ struct ScanRow {
   void (*tally_done)(DoneTally& tally, const unsigned char* p, const unsigned char* end);
   /// "-B": the ">", ":", newline sequences that end in [p, end); p[-2] and p[-1] are readable.
   std::uint64_t (*count_sequences)(const unsigned char* p, const unsigned char* end);
-  /// "-D": sets bit j of masks[k], for k < count, when byte j of the 64 at p + 64 k is a NUL or
-  /// a newline that follows ">:" or another newline; p[-2] and p[-1] are readable. Null for the
-  /// plain row, which finds each newline with memchr instead.
-  void (*event_masks)(const char* p, std::size_t count, std::uint64_t* masks);
+  /// "-D": sets bit j of masks[k], for k < count, when byte j of the k_event_span bytes at
+  /// p + k_event_span * k is a NUL or a newline that follows ">:" or another newline; p[-2] and
+  /// p[-1] are readable. Null for the rows that find each newline with memchr instead.
+  void (*event_masks)(const char* p, std::size_t count, EventMask* masks);
 };
 
 /// Every row, best first, one line each; the plain row, which every processor runs, comes last.

@@ -128,7 +128,15 @@ struct TableExpansion {
   // Every byte through the table: a whole entry stored, the output advanced by its length.
   template <bool Tabs, bool Ends, class C>
   static char* expand(const unsigned char* p, unsigned groups, char* out, const C&) {
+#if defined(__i386__)
+    // The table's address in a register of its own: 32-bit position-independent code would
+    // otherwise rebuild each entry's address from the global offset table, two instructions a
+    // byte. (On x86-64 a pointer to it cost one more instruction a byte.)
+    const Expansion* table = k_visible_table<Tabs, Ends>.data();
+    __asm__("" : "+r"(table));
+#else
     const ExpansionTable& table = k_visible_table<Tabs, Ends>;
+#endif
     for (unsigned i = 0; i < 4 * groups; ++i) {
       const Expansion& e = table[p[i]];
       std::memcpy(out, e.text, 4);
@@ -172,12 +180,12 @@ template <class K>
 concept FormatKernels = VisibleKernels<K> && 3 * K::Ops::width <= k_copy_ahead;
 
 // At least N bits set in `bits`.
-template <unsigned N>
-inline bool at_least(std::uint64_t bits) {
+template <unsigned N, class B>
+inline bool at_least(B bits) {
   if constexpr (N <= 1) {
     return bits != 0;
   } else {
-    return at_least<N - 1>(bits & (bits - 1));
+    return at_least<N - 1>(static_cast<B>(bits & (bits - 1)));
   }
 }
 
@@ -221,7 +229,10 @@ FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char
       V::store(out, v);
       const typename V::Mask changed = changed_bytes<V, Visible, Tabs, Ends>(v, k);
       unsigned limit = width;
-      std::uint64_t change;
+      // The chunk's bits in a general register where they fit: 32-bit x86 holds 64 in two.
+      using Change =
+          std::conditional_t<(width <= 8 * sizeof(unsigned long)), unsigned long, std::uint64_t>;
+      Change change;
       if (left >= static_cast<std::ptrdiff_t>(width)) [[likely]] {
         // A whole chunk with nothing to change, the usual one on text, needs no bits: the word
         // row tests its mask in one instruction where its bits take four.
@@ -236,10 +247,10 @@ FORMAT_TARGET inline char* transform(const unsigned char* p, const unsigned char
           p += width;
           continue;
         }
-        change = V::bits(changed);
+        change = static_cast<Change>(V::bits(changed));
       } else {
         limit = static_cast<unsigned>(left);
-        change = V::bits(changed) & ((std::uint64_t{1} << limit) - 1);
+        change = static_cast<Change>(V::bits(changed) & ((std::uint64_t{1} << limit) - 1));
         if (change == 0) return out + limit;
       }
       if constexpr (Visible) {
@@ -306,7 +317,6 @@ struct NewlineFinder {
   using Place = const unsigned char*;
   const unsigned char* scan;  // the next bytes to examine
   const unsigned char* end;   // the sentinel
-  typename K::Constants k;
   Place places[k_span + k_listed];
 
   // Where the line loop stands in the list: the next place, and the end of those listed. The
@@ -321,7 +331,7 @@ struct NewlineFinder {
       : scan(p), end(sentinel) {}
   Cursor start() const { return Cursor{places, places}; }
 
-  FORMAT_TARGET Bits newlines(const unsigned char* p) const {
+  FORMAT_TARGET static Bits newlines(const unsigned char* p, const MaskConstants<V>& k) {
     if constexpr (simd::FourMaskBits<V> && k_mask_bytes == 4 * V::width) {
       return V::bits(V::eq(V::load(p), k.newline), V::eq(V::load(p + V::width), k.newline),
                      V::eq(V::load(p + 2 * V::width), k.newline),
@@ -333,27 +343,37 @@ struct NewlineFinder {
     return bits;
   }
 
+  // Lists at `place` the newlines that `bits` marks from `at` on; returns the end of the list.
+  FORMAT_TARGET static Place* list(Place* place, const unsigned char* at, Bits bits) {
+    const unsigned count = K::count(bits);
+    for (unsigned i = 0; i < k_listed; ++i) {
+      place[i] = at + K::lowest_bit(bits);
+      bits = K::without_lowest_bit(bits);
+    }
+    if (count > k_listed) [[unlikely]] {
+      for (unsigned i = k_listed; i < count; ++i) {
+        place[i] = at + lowest_set_bit(bits);
+        bits &= bits - 1;
+      }
+    }
+    return place + count;
+  }
+
   // Lists the newlines of the next span, or of the rest of the block up to the sentinel; the
-  // loads past the sentinel stay within the buffer's slack.
+  // loads past the sentinel stay within the buffer's slack. It makes the one constant it
+  // needs, rather than keep the row's whole set.
   FORMAT_TARGET const Place* fill() {
+    const MaskConstants<V> k;
     Place* place = places;
     const unsigned char* at = scan;
     const unsigned char* const stop = at + k_span < end + 1 ? at + k_span : end + 1;
     do {
-      Bits bits = newlines(at);
-      unsigned count = K::count(bits);
-      for (unsigned i = 0; i < k_listed; ++i) {
-        place[i] = at + K::lowest_bit(bits);
-        bits = K::without_lowest_bit(bits);
-      }
-      if (count > k_listed) [[unlikely]] {
-        for (unsigned i = k_listed; i < count; ++i) {
-          place[i] = at + lowest_set_bit(bits);
-          bits &= bits - 1;
-        }
-      }
-      place += count;
-      at += k_mask_bytes;
+      place = list(place, at, newlines(at, k));
+      // Two spans a pass where a span is of 32 bytes: the pass's own instructions would be
+      // a quarter of a span's. The second may lie past the sentinel, within the slack, and
+      // what it lists is never reached.
+      if constexpr (k_mask_bytes < 64) place = list(place, at + 32, newlines(at + 32, k));
+      at += 64;
     } while (at < stop);
     scan = at;
     return place;
@@ -379,8 +399,9 @@ inline int run_after_block(const unsigned char* start, const unsigned char* end,
 }
 
 // How format_lines numbers lines: as the switches say, read once per call, or fixed. `every` is
-// -n without -s: every line has a number and none is left out.
-enum class Numbers { from_switches, none, nonblank, all, every };
+// -n without -s: every line has a number and none is left out; `nonblank_every` is -b without
+// -s: every line with content has one and none is left out.
+enum class Numbers { from_switches, none, nonblank, all, every, nonblank_every };
 
 // The kernel when lines are numbered or squeezed: a loop over the lines of the block, which
 // ends at the sentinel newline. -v, -T and -E are template parameters, so that no switch is
@@ -397,28 +418,62 @@ FORMAT_TARGET FormatStop format_lines(const unsigned char* p, const unsigned cha
   const bool number_all = N == Numbers::from_switches
                               ? switches.number_lines && !switches.number_nonblank
                               : N == Numbers::all || N == Numbers::every;
-  const bool squeeze = N != Numbers::every && switches.squeeze_blank;
+  // Without -s the newline run matters only to the block's first line, and for the next
+  // block: it is worked out from the bytes passed over instead of kept in the loop.
+  constexpr bool kept = N == Numbers::every || N == Numbers::nonblank_every;
+  const bool squeeze = !kept && switches.squeeze_blank;
   const unsigned char* const start = p;
   int run = state.newline_run;
   NumberText number = load_number(state.line);
   NewlineFinder<K> newlines(p, end);
   auto cursor = newlines.start();
-  do {
+  bool done = false;
+  if constexpr (kept) {
+    // Only the block's first line can continue one that an earlier block left open, and so
+    // have no number: it is taken before the loop, which then keeps no newline run at all and
+    // leaves 32-bit x86 one more register.
+    if (run < 0) {
+      const unsigned char* newline = newlines.next(cursor);
+      out = copy_content<K, Visible, Tabs>(p, newline, out);
+      if (newline == end) {
+        p = end;
+        done = true;
+      } else {
+        if constexpr (Ends) *out++ = '$';
+        *out++ = '\n';
+        p = newline + 1;
+        done = out >= flush_at;
+      }
+    }
+  }
+  if (!done) do {
     const unsigned char* newline = newlines.next(cursor);
     if constexpr (N == Numbers::every) {
       // An empty line takes the steps of one with content, with no branch on which it is; the
       // newline run is worked out from the bytes passed over.
       if (newline == end) [[unlikely]] {
         if (newline != p) {
-          if (run >= 0) out = emit_number(number, state.line, out);
+          out = emit_number(number, state.line, out);
           out = copy_content<K, Visible, Tabs>(p, newline, out);
         }
         p = end;
         break;
       }
-      if (run >= 0) [[likely]] out = emit_number(number, state.line, out);
+      out = emit_number(number, state.line, out);
       out = copy_content<K, Visible, Tabs>(p, newline, out);
-      run = 0;
+    } else if constexpr (N == Numbers::nonblank_every) {
+      if (newline == end) [[unlikely]] {
+        if (newline != p) {
+          out = emit_number(number, state.line, out);
+          out = copy_content<K, Visible, Tabs>(p, newline, out);
+        }
+        p = end;
+        break;
+      }
+      if (newline != p) [[likely]] {
+        out = emit_number(number, state.line, out);
+        out = copy_content<K, Visible, Tabs>(p, newline, out);
+      }
     } else if (newline != p) [[likely]] {
       // A line with content starts, or continues one that an earlier block left open.
       if (run >= 0 && number_lines) out = emit_number(number, state.line, out);
@@ -444,7 +499,7 @@ FORMAT_TARGET FormatStop format_lines(const unsigned char* p, const unsigned cha
     *out++ = '\n';
     p = newline + 1;
   } while (out < flush_at);
-  if constexpr (N == Numbers::every) run = run_after_block(start, p, state.newline_run);
+  if constexpr (kept) run = run_after_block(start, p, state.newline_run);
   state.newline_run = run;
   store_number(state.line, number);
   return {p, out};
@@ -485,20 +540,23 @@ FormatFunction choose_format_function(const FormatSwitches& s) {
   static constexpr FormatFunction k_tab_lines[] = {
       format_lines<K, false, true, false, Numbers::from_switches>,
       format_lines<K, false, true, true, Numbers::from_switches>};
-  static constexpr FormatFunction k_plain_lines[2][4] = {
+  static constexpr FormatFunction k_plain_lines[2][5] = {
       {format_lines<K, false, false, false, Numbers::none>,
        format_lines<K, false, false, false, Numbers::nonblank>,
+       format_lines<K, false, false, false, Numbers::nonblank_every>,
        format_lines<K, false, false, false, Numbers::all>,
        format_lines<K, false, false, false, Numbers::every>},
       {format_lines<K, false, false, true, Numbers::none>,
        format_lines<K, false, false, true, Numbers::nonblank>,
+       format_lines<K, false, false, true, Numbers::nonblank_every>,
        format_lines<K, false, false, true, Numbers::all>,
        format_lines<K, false, false, true, Numbers::every>},
   };
   unsigned ends = s.show_ends ? 1 : 0;
   if (!s.number_lines && !s.squeeze_blank) return k_bytes[(s.show_tabs ? 2 : 0) + ends];
   if (s.show_tabs) return k_tab_lines[ends];
-  unsigned numbers = !s.number_lines ? 0 : s.number_nonblank ? 1 : s.squeeze_blank ? 2 : 3;
+  const unsigned squeezed = s.squeeze_blank ? 0 : 1;
+  unsigned numbers = !s.number_lines ? 0 : s.number_nonblank ? 1 + squeezed : 3 + squeezed;
   return k_plain_lines[ends][numbers];
 }
 

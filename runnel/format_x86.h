@@ -8,6 +8,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <type_traits>
 
 #include "format_engine.h"
 #include "format_shuffle.h"
@@ -95,11 +96,15 @@ struct ShuffleExpansion {
       control |= newline;
       caret ^= newline & k.dollars;
     }
-    constexpr std::uint64_t nibbles = 0x0F0F0F0F0F0F0F0Fu;
+    // The keys in a general register: 32-bit x86 holds 64 bits in two, and the masks of up to
+    // 32 bytes fit one.
+    using Key = std::conditional_t<(V::width <= 8 * sizeof(unsigned long)), unsigned long,
+                                   std::uint64_t>;
+    constexpr auto nibbles = static_cast<Key>(0x0F0F0F0F0F0F0F0Fu);
     // The top bits of the bytes themselves are the "M-" mask.
-    const std::uint64_t marks = V::bits(v), carets = V::bits(control);
-    const std::uint64_t keys[2] = {(marks & nibbles) | (carets & nibbles) << 4,
-                                   (marks >> 4 & nibbles) | (carets & nibbles << 4)};
+    const auto marks = static_cast<Key>(V::bits(v)), carets = static_cast<Key>(V::bits(control));
+    const Key keys[2] = {(marks & nibbles) | (carets & nibbles) << 4,
+                         (marks >> 4 & nibbles) | (carets & nibbles << 4)};
     __m128i pairs[V::width / 8];
     make_pairs(caret, shown, pairs);
     for (unsigned g = 0; g < groups; ++g)
