@@ -48,4 +48,12 @@ concept ByteVectorOps = requires(const unsigned char* p, char* out, typename V::
   { V::sum_bytes(a) } -> std::same_as<std::uint64_t>;         ///< the bytes' unsigned sum
 };
 
+/// A set whose bits() takes several instructions (NEON has no movemask) may also give the bits
+/// of four masks at once: bits(m0, m1, m2, m3) has bit i set where their bytes, m0's first,
+/// hold byte i. The kernels that want 64 bits take it where four vectors make them.
+template <class V>
+concept FourMaskBits = ByteVectorOps<V> && requires(typename V::Mask m) {
+  { V::bits(m, m, m, m) } -> std::same_as<std::uint64_t>;
+};
+
 }  // namespace simd

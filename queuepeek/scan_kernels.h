@@ -137,18 +137,24 @@ SCAN_KERNEL void event_masks_vectors(const char* text, std::size_t count, EventM
   const typename V::Vec angle = V::splat('>');
   const typename V::Vec zero = V::splat(0);
   const auto* p = reinterpret_cast<const unsigned char*>(text);
+  constexpr unsigned parts = k_event_span / V::width;
   for (std::size_t k = 0; k < count; ++k, p += k_event_span) {
-    EventMask mask = 0;
-    for (unsigned part = 0; part < k_event_span / V::width; ++part) {
+    typename V::Mask events[parts];
+    for (unsigned part = 0; part < parts; ++part) {
       const unsigned char* q = p + V::width * part;
       const typename V::Vec previous = V::load(q - 1);
       const typename V::Mask after_mark =
           V::mask_or(V::mask_and(V::eq(previous, colon), V::eq(V::load(q - 2), angle)),
                      V::eq(previous, newline));
       const typename V::Vec bytes = V::load(q);
-      const typename V::Mask events =
-          V::mask_or(V::eq(bytes, zero), V::mask_and(V::eq(bytes, newline), after_mark));
-      mask |= static_cast<EventMask>(V::bits(events)) << (V::width * part);
+      events[part] = V::mask_or(V::eq(bytes, zero), V::mask_and(V::eq(bytes, newline), after_mark));
+    }
+    EventMask mask = 0;
+    if constexpr (simd::FourMaskBits<V> && parts == 4) {
+      mask = static_cast<EventMask>(V::bits(events[0], events[1], events[2], events[3]));
+    } else {
+      for (unsigned part = 0; part < parts; ++part)
+        mask |= static_cast<EventMask>(V::bits(events[part])) << (V::width * part);
     }
     masks[k] = mask;
   }

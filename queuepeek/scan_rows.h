@@ -35,7 +35,7 @@ struct ScanRow {
 };
 
 /// Every row, best first, one line each; the plain row, which every processor runs, comes last.
-#define QUEUEPEEK_SCAN_ROWS(ROW) ROW(avx2) ROW(sse2) ROW(plain)
+#define QUEUEPEEK_SCAN_ROWS(ROW) ROW(avx2) ROW(sse2) ROW(neon) ROW(plain)
 
 #define QUEUEPEEK_DECLARE_ROW(name) \
   namespace name {                  \

@@ -332,6 +332,11 @@ struct NewlineFinder {
   Cursor start() const { return Cursor{places, places}; }
 
   FORMAT_TARGET static Bits newlines(const unsigned char* p, const MaskConstants<V>& k) {
+    if constexpr (simd::FourMaskBits<V> && k_mask_bytes == 4 * V::width) {
+      return V::bits(V::eq(V::load(p), k.newline), V::eq(V::load(p + V::width), k.newline),
+                     V::eq(V::load(p + 2 * V::width), k.newline),
+                     V::eq(V::load(p + 3 * V::width), k.newline));
+    }
     Bits bits = 0;
     for (unsigned i = 0; i < k_mask_bytes; i += V::width)
       bits |= static_cast<Bits>(newline_mask<V>(V::load(p + i), k)) << i;

@@ -82,7 +82,7 @@ struct FormatRow {
 };
 
 /// Every row, best first, one line each; the plain row, which every processor runs, comes last.
-#define RUNNEL_FORMAT_ROWS(ROW) ROW(avx512) ROW(avx2) ROW(ssse3) ROW(sse2) ROW(plain)
+#define RUNNEL_FORMAT_ROWS(ROW) ROW(avx512) ROW(avx2) ROW(ssse3) ROW(sse2) ROW(neon) ROW(plain)
 
 #define RUNNEL_DECLARE_ROW(name)    \
   namespace name {                  \

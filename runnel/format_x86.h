@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "format_engine.h"
+#include "format_shuffle.h"
 #include "simd_avx2.h"
 #include "simd_sse2.h"
 
@@ -19,48 +20,6 @@
 #endif
 
 namespace {
-
-// Under -v a byte becomes an optional "M-" (bit 7 set), an optional "^" (a control or DEL once
-// bit 7 is cleared) and the shown byte; under -E a newline becomes "$" and the newline, the
-// same shape with "$" for the "^". Four input bytes give at most 16 output bytes, so one shuffle
-// builds them from a vector holding "M-", the caret and the shown byte for each of the four;
-// which parts each byte keeps is a key of 8 bits, and a table gives the shuffle for each key.
-struct Pick {
-  alignas(16) unsigned char shuffle[16];
-  unsigned length;
-};
-
-struct PickTable {
-  Pick pick[256];
-  // The carets and shown bytes of four bytes, from byte 0 (or 8) of a vector of pairs to
-  // positions 4k+2 and 4k+3.
-  alignas(16) unsigned char spread[2][16];
-};
-
-constexpr PickTable make_pick_table() {
-  PickTable t{};
-  for (unsigned key = 0; key < 256; ++key) {
-    Pick& p = t.pick[key];
-    unsigned n = 0;
-    for (unsigned k = 0; k < 4; ++k) {
-      if ((key >> k) & 1) {
-        p.shuffle[n++] = static_cast<unsigned char>(4 * k);
-        p.shuffle[n++] = static_cast<unsigned char>(4 * k + 1);
-      }
-      if ((key >> (4 + k)) & 1) p.shuffle[n++] = static_cast<unsigned char>(4 * k + 2);
-      p.shuffle[n++] = static_cast<unsigned char>(4 * k + 3);
-    }
-    p.length = n;
-    for (; n < 16; ++n) p.shuffle[n] = 0x80;
-  }
-  for (unsigned h = 0; h < 2; ++h)
-    for (unsigned i = 0; i < 16; ++i)
-      t.spread[h][i] =
-          i % 4 < 2 ? 0x80 : static_cast<unsigned char>(8 * h + 2 * (i / 4) + i % 4 - 2);
-  return t;
-}
-
-constexpr PickTable k_pick_table = make_pick_table();
 
 // Writes the changed text of one group of four bytes, whose carets and shown bytes are the
 // pairs at `half` (0 or 8) of `pairs`; stores 16 bytes.

@@ -10,6 +10,7 @@
 #include "row_support.h"
 #include "simd_avx2.h"
 #include "simd_avx512.h"
+#include "simd_neon.h"
 #include "simd_sse2.h"
 #include "simd_word.h"
 
@@ -21,6 +22,7 @@ constexpr unsigned k_most = 64;  // the widest vector
 struct Outcome {
   unsigned char loaded[k_most], added[k_most], anded[k_most], counted[k_most];
   std::uint64_t eq, lt, below, below_negative, both, either, lt_only, sum;
+  bool any_eq, any_both;
 };
 
 // Compiled into each set's own function below, for its instruction set. Its vectors never
@@ -47,6 +49,9 @@ inline __attribute__((always_inline)) Outcome compute(const unsigned char* a,
   o.either = V::bits(V::mask_or(eq, lt));
   o.lt_only = V::bits(V::mask_and_not(eq, V::mask_or(eq, lt)));
   o.sum = V::sum_bytes(va);
+  // eq and lt never hold the same byte: any() of both is false, whatever else a mask keeps.
+  o.any_eq = V::any(eq);
+  o.any_both = V::any(V::mask_and(eq, lt));
   return o;
 }
 
@@ -64,6 +69,11 @@ SIMD_AVX512 Outcome avx512(const unsigned char* a, const unsigned char* b) {
   return compute<simd::avx512::Ops>(a, b);
 }
 #endif
+#ifdef SIMD_NEON
+Outcome neon(const unsigned char* a, const unsigned char* b) {
+  return compute<simd::neon::Ops>(a, b);
+}
+#endif
 
 struct OpsSet {
   const char* name;
@@ -78,6 +88,9 @@ const OpsSet k_sets[] = {
     {"sse2", cpu::sse2, simd::sse2::Ops::width, sse2},
     {"avx2", cpu::avx2, simd::avx2::Ops::width, avx2},
     {"avx512", cpu::avx512bw, simd::avx512::Ops::width, avx512},
+#endif
+#ifdef SIMD_NEON
+    {"neon", 0, simd::neon::Ops::width, neon},
 #endif
 };
 
@@ -127,6 +140,8 @@ TEST_P(SimdOps, EveryOperationMatchesTheBytes) {
     ASSERT_EQ(o.either, eq | lt);
     ASSERT_EQ(o.lt_only, lt & ~eq);
     ASSERT_EQ(o.sum, sum);
+    ASSERT_EQ(o.any_eq, eq != 0);
+    ASSERT_FALSE(o.any_both);
     if (HasFailure()) break;
   }
 }
@@ -135,5 +150,25 @@ INSTANTIATE_TEST_SUITE_P(, SimdOps, testing::ValuesIn(k_sets),
                          [](const testing::TestParamInfo<OpsSet>& set) {
                            return std::string(set.param.name);
                          });
+
+#ifdef SIMD_NEON
+// The bits of four masks at once, which the kernels that want 64 bits take on NEON: each
+// mask's 16 bytes in their place.
+TEST(SimdNeon, FourMasksGiveTheBitsOfTheirBytes) {
+  using V = simd::neon::Ops;
+  std::mt19937 random(23);
+  for (int round = 0; round < 2000; ++round) {
+    unsigned char bytes[64];
+    std::uint64_t expected = 0;
+    for (unsigned i = 0; i < 64; ++i) {
+      bytes[i] = random() % 3 == 0 ? 0 : static_cast<unsigned char>(random());
+      if (bytes[i] == 0) expected |= std::uint64_t{1} << i;
+    }
+    V::Mask m[4];
+    for (unsigned k = 0; k < 4; ++k) m[k] = V::eq(V::load(bytes + 16 * k), V::splat(0));
+    ASSERT_EQ(V::bits(m[0], m[1], m[2], m[3]), expected);
+  }
+}
+#endif
 
 }  // namespace
