@@ -6,8 +6,8 @@
 # Then bench/queue.sh, which ends with the table of this build beside a 32-bit x86 build
 # (build/release32, measured only where the kernel runs 32-bit programs without an emulator)
 # and a build with the plain path alone (build/release-plain).
-# Disk: 2 GiB of data here, 3 GiB while a copy to a file is timed, then 1.55 GiB more for
-# bench/queue.sh while this data is kept: at most about 3.6 GiB at once. Timings vary with the
+# Disk: 2.1 GiB of data here, 3.1 GiB while a copy to a file is timed, then 1.55 GiB more for
+# bench/queue.sh while this data is kept: at most about 3.7 GiB at once. Timings vary with the
 # machine's load: compare the ratios, not the absolute numbers.
 # For trying the scripts: BENCH_RUNS rounds of each row (default 7; a start-up round times 100
 # runs of each program per round asked for, up to 500) and BENCH_SIZE_MIB of each file
@@ -192,13 +192,19 @@ else
 fi
 
 if [ -x "$build/bench/format_kernels" ]; then
-  # Seven cases over the first 64 MiB of a file, each by every row, one warming round more:
-  # about as long as reading them 20 times a round at 1 GB/s.
+  # Seven cases over the first 64 MiB of a file, each by every row, then three queue scans,
+  # one warming round more: about as long as reading them 24 times a round at 1 GB/s. The
+  # scans take a list and a report of their own, of that size.
   kernel_bytes=$((bytes < 64 * 1024 * 1024 ? bytes : 64 * 1024 * 1024))
-  phase "timing the formatted-copy kernels alone, $runs round(s)" \
-    $((kernel_bytes * 20 * (runs + 1))) 0
+  list=$data/list-kernels
+  report=$data/report-kernels
+  [ -f "$list" ] && [ "$(stat -c %s "$list")" -eq $kernel_bytes ] || make_list "$list" $kernel_bytes
+  [ -f "$report" ] && [ "$(stat -c %s "$report")" -eq $kernel_bytes ] ||
+    make_report "$report" $kernel_bytes
+  phase "timing the formatted-copy and queue-scan kernels alone, $runs round(s)" \
+    $((kernel_bytes * 24 * (runs + 1))) 0
   echo
-  "$build/bench/format_kernels" "$text" "$binary" 64 "$runs"
+  "$build/bench/format_kernels" "$text" "$binary" "$list" "$report" 64 "$runs"
 fi
 
 if [ -f bench/queue.sh ]; then
