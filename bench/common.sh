@@ -163,13 +163,15 @@ why_not_32_bit() {
 }
 
 # The benchmarks' inputs, the same bytes on every run: fill_to BLOCK FILE BYTES writes FILE
-# with copies of BLOCK, cut to exactly BYTES.
+# with copies of BLOCK, cut to exactly BYTES. The file is sourced by the scripts that call it,
+# so its variables are named for it alone: a `size` here once changed run.sh's.
 fill_to() {
-  size=$(wc -c <"$1")
-  copies=$(($3 / size + 1))
+  fill_block_bytes=$(wc -c <"$1")
+  fill_copies=$(($3 / fill_block_bytes + 1))
   # head ends the loop's output early on purpose.
-  i=0
-  while [ $i -lt $copies ]; do cat "$1"; i=$((i + 1)); done | head -c "$3" >"$2" || true
+  fill_i=0
+  while [ $fill_i -lt $fill_copies ]; do cat "$1"; fill_i=$((fill_i + 1)); done |
+    head -c "$3" >"$2" || true
 }
 
 # make_text FILE BYTES: lines of 30 to 90 bytes of hexadecimal words, every seventh one empty.
