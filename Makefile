@@ -84,7 +84,8 @@ fuzz:
 	$(CMAKE) --build --preset fuzz -j $(JOBS)
 	$(CTEST) --preset fuzz -j $(JOBS)
 
-# Benchmarks beside references measured in the same run (bash scripts; data under mktemp -d).
+# Benchmarks beside references measured in the same run, then the instructions per byte of
+# each build, counted under qemu-user (bash scripts; data under mktemp -d).
 bench:
 	$(NEEDS) bench
 	bash bench/run.sh

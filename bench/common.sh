@@ -119,8 +119,24 @@ alternate_each_ns() {
       printf "\n" }'
 }
 
-# why_not_32_bit BUILD_FOLDER: prints nothing when the 32-bit x86 programs of BUILD_FOLDER (to
-# be) built with "${CXX:-c++} -m32" can be measured here, else why not, on one line.
+# why_not_32_bit_build: prints nothing when "${CXX:-c++} -m32" builds 32-bit x86 programs
+# here, all that counting their instructions under qemu-i386 takes, else why not, on one line.
+why_not_32_bit_build() {
+  case $(uname -m) in
+    x86_64 | i?86) ;;
+    *) echo "this is not an x86 machine"; return ;;
+  esac
+  probe_dir=$(mktemp -d)
+  # <cerrno> too: a 32-bit compile without asm/errno.h is what Debian 12's cross compilers
+  # leave of g++-multilib.
+  printf '%s\n' '#include <cerrno>' 'int main() { return 0; }' >"$probe_dir/probe.cc"
+  "${CXX:-c++}" -m32 -o "$probe_dir/probe" "$probe_dir/probe.cc" >/dev/null 2>&1 ||
+    echo "no 32-bit x86 compiler here (Debian package g++-multilib)"
+  rm -rf "$probe_dir"
+}
+
+# why_not_32_bit: prints nothing when the 32-bit x86 programs built with "${CXX:-c++} -m32"
+# can be timed here, else why not, on one line.
 # Under an emulator their times mean nothing, and a 32-bit program cannot tell that itself:
 # qemu-user answers its questions about /proc/self/exe and its auxiliary vector with the
 # program's own values, and a binfmt_misc entry for i386 is consulted before the kernel's own
@@ -130,19 +146,14 @@ alternate_each_ns() {
 # natively, the emulator (/usr/bin/qemu-i386-static, say) when it does not. Set
 # BENCH_MEASURE_EMULATED=1 to measure under an emulator anyway (for trying the script only).
 why_not_32_bit() {
-  case $(uname -m) in
-    x86_64 | i?86) ;;
-    *) echo "not measured: this is not an x86 machine"; return ;;
-  esac
+  cannot_build=$(why_not_32_bit_build)
+  [ -z "$cannot_build" ] || { echo "not measured: $cannot_build"; return; }
   probe_dir=$(mktemp -d)
-  # <cerrno> too: a 32-bit compile without asm/errno.h is what Debian 12's cross compilers
-  # leave of g++-multilib.
-  printf '%s\n' '#include <cerrno>' '#include <cstdlib>' \
+  printf '%s\n' '#include <cstdlib>' \
     'int main() { return std::system("exec readlink /proc/$PPID/exe") == 0 ? 0 : 1; }' \
     >"$probe_dir/probe.cc"
-  if ! "${CXX:-c++}" -m32 -o "$probe_dir/probe" "$probe_dir/probe.cc" >/dev/null 2>&1; then
-    echo "not measured: no 32-bit x86 compiler here (Debian package g++-multilib)"
-  elif ! started=$("$probe_dir/probe" 2>/dev/null); then
+  "${CXX:-c++}" -m32 -o "$probe_dir/probe" "$probe_dir/probe.cc" >/dev/null 2>&1
+  if ! started=$("$probe_dir/probe" 2>/dev/null); then
     echo "not measured: this kernel does not run 32-bit x86 programs"
   elif [ "$started" != "$(readlink -f "$probe_dir/probe")" ] &&
     [ "${BENCH_MEASURE_EMULATED:-}" != 1 ]; then
@@ -152,13 +163,15 @@ why_not_32_bit() {
 }
 
 # The benchmarks' inputs, the same bytes on every run: fill_to BLOCK FILE BYTES writes FILE
-# with copies of BLOCK, cut to exactly BYTES.
+# with copies of BLOCK, cut to exactly BYTES. The file is sourced by the scripts that call it,
+# so its variables are named for it alone: a `size` here once changed run.sh's.
 fill_to() {
-  size=$(wc -c <"$1")
-  copies=$(($3 / size + 1))
+  fill_block_bytes=$(wc -c <"$1")
+  fill_copies=$(($3 / fill_block_bytes + 1))
   # head ends the loop's output early on purpose.
-  i=0
-  while [ $i -lt $copies ]; do cat "$1"; i=$((i + 1)); done | head -c "$3" >"$2" || true
+  fill_i=0
+  while [ $fill_i -lt $fill_copies ]; do cat "$1"; fill_i=$((fill_i + 1)); done |
+    head -c "$3" >"$2" || true
 }
 
 # make_text FILE BYTES: lines of 30 to 90 bytes of hexadecimal words, every seventh one empty.

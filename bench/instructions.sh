@@ -63,15 +63,24 @@ add_column "plain x86-64 SSE2" plain qemu-x86_64 "$sse2_model"
 add_column "arm64" arm64 qemu-aarch64 ""
 add_column "arm64 plain" arm64-plain qemu-aarch64 ""
 
+# emulate EMULATOR MODEL [OPTION...] PROGRAM ARGS...: runs the program under the emulator at
+# the processor model, with the emulator's OPTIONs.
+emulate() {
+  local emulator=$1 model=$2
+  shift 2
+  local -a options=()
+  [ -n "$model" ] && options+=(-cpu "$model")
+  [ "$emulator" = qemu-aarch64 ] && options+=(-L "${INSN_ARM64_ROOT:-/usr/aarch64-linux-gnu}")
+  "$emulator" "${options[@]}" "$@"
+}
+
 # count EMULATOR MODEL PROGRAM ARGS...: the instructions the program executes.
 count() {
   local emulator=$1 model=$2
   shift 2
-  local -a options=(-plugin "$plugin,out=$work/count")
-  [ -n "$model" ] && options+=(-cpu "$model")
-  [ "$emulator" = qemu-aarch64 ] && options+=(-L "${INSN_ARM64_ROOT:-/usr/aarch64-linux-gnu}")
-  "$emulator" "${options[@]}" "$@" >/dev/null 2>"$work/stderr" ||
-    { echo "instructions: failed: $emulator ${options[*]} $*" >&2; cat "$work/stderr" >&2; exit 1; }
+  emulate "$emulator" "$model" -plugin "$plugin,out=$work/count" "$@" >/dev/null \
+    2>"$work/stderr" ||
+    { echo "instructions: failed: $emulator ($model) $*" >&2; cat "$work/stderr" >&2; exit 1; }
   cat "$work/count"
 }
 
@@ -112,8 +121,17 @@ for ratio in "x86 / x86-64, SSE2:x86 SSE2:x86-64 SSE2" "x86 / x86-64, AVX2:x86 A
   if has_column "$over" && has_column "$under"; then ratios+=("$ratio"); fi
 done
 
-echo "instructions per input byte, $((bytes / 1024 / 1024)) MiB inputs (qemu-user and bench/insn_count.c;"
-echo "processor models: SSE2 = $sse2_model, AVX2 = ${avx2_model%%,*}; a count, not a time)"
+mib=$((bytes / 1024 / 1024))
+echo "instructions per input byte, $mib MiB inputs, counted under qemu-user with"
+echo "bench/insn_count.c (processor models: SSE2 = $sse2_model, AVX2 = ${avx2_model%%,*}):"
+echo "a count, not a time, the same on every run; compare two columns of a row, never a"
+echo "column with a time"
+# The rows that each column's build takes at its model.
+for column in "${columns[@]}"; do
+  IFS='|' read -r name build emulator model <<<"$column"
+  [ -x "$build/bench/chosen_paths" ] &&
+    echo "$name ($build): $(emulate "$emulator" "$model" "$build/bench/chosen_paths" 2>/dev/null)"
+done
 echo
 line="| job"
 rule="|---"

@@ -5,9 +5,11 @@
 # when that is set, for the next run), and prints medians of several runs as GB/s and ratios.
 # Then bench/queue.sh, which ends with the table of this build beside a 32-bit x86 build
 # (build/release32, measured only where the kernel runs 32-bit programs without an emulator)
-# and a build with the plain path alone (build/release-plain).
-# Disk: 2 GiB of data here, 3 GiB while a copy to a file is timed, then 1.55 GiB more for
-# bench/queue.sh while this data is kept: at most about 3.6 GiB at once. Timings vary with the
+# and a build with the plain path alone (build/release-plain); last, the instructions per
+# input byte of every build made, arm64 ones too where the cross compiler is installed,
+# counted under qemu-user (bench/instructions.sh).
+# Disk: 2.1 GiB of data here, 3.1 GiB while a copy to a file is timed, then 1.55 GiB more for
+# bench/queue.sh while this data is kept: at most about 3.7 GiB at once. Timings vary with the
 # machine's load: compare the ratios, not the absolute numbers.
 # For trying the scripts: BENCH_RUNS rounds of each row (default 7; a start-up round times 100
 # runs of each program per round asked for, up to 500) and BENCH_SIZE_MIB of each file
@@ -35,22 +37,45 @@ build32=
 build_plain=
 not_measured32=
 not_measured_plain="not measured: no build named (BENCH_BUILD_PLAIN)"
+# The builds whose instructions are counted (bench/instructions.sh NAME=FOLDER), and why any
+# other is not.
+counted=()
+not_counted=()
 if [ -n "${BENCH_BUILD:-}" ]; then
   build=$(cd "$BENCH_BUILD" && pwd)
   [ -z "${BENCH_BUILD32:-}" ] || build32=$(cd "$BENCH_BUILD32" && pwd)
   [ -z "${BENCH_BUILD_PLAIN:-}" ] || build_plain=$(cd "$BENCH_BUILD_PLAIN" && pwd)
   [ -n "$build32" ] || not_measured32="not measured: no build named (BENCH_BUILD32)"
+  counted=("x86-64=$build")
+  [ -z "$build32" ] || counted+=("x86=$build32")
+  [ -z "$build_plain" ] || counted+=("plain=$build_plain")
 else
-  # The 32-bit build is built only where it can be measured: g++-multilib is optional, as it
-  # cannot be installed beside Debian 12's cross compilers.
+  # g++-multilib is optional, as it cannot be installed beside Debian 12's cross compilers:
+  # with it, the 32-bit build is counted, and timed where the kernel runs it natively. With
+  # the arm64 cross compiler instead, the two arm64 builds are counted.
   not_measured32=$(why_not_32_bit)
+  cannot_build32=$(why_not_32_bit_build)
   presets="release release-plain"
-  [ -n "$not_measured32" ] || presets="$presets release32"
+  counted=("x86-64=build/release" "plain=build/release-plain")
+  if [ -z "$cannot_build32" ]; then
+    presets="$presets release32"
+    counted+=("x86=build/release32")
+  else
+    not_counted+=("32-bit x86: not counted: $cannot_build32")
+  fi
+  if command -v aarch64-linux-gnu-g++ >/dev/null; then
+    presets="$presets release-arm64 release-arm64-plain"
+    counted+=("arm64=build/release-arm64" "arm64-plain=build/release-arm64-plain")
+  else
+    not_counted+=("arm64: not counted: no arm64 cross compiler here (g++-aarch64-linux-gnu)")
+  fi
   for preset in $presets; do
     case $preset in
       release) what="the x86-64 programs, optimised" ;;
       release-plain) what="the same with the plain path alone" ;;
       release32) what="the same as 32-bit x86 programs" ;;
+      release-arm64) what="the same for arm64, to count their instructions" ;;
+      release-arm64-plain) what="the arm64 programs with the plain path alone" ;;
     esac
     # Tried on two idle cores: 8 to 15 s each from nothing, under a second when up to date.
     echo "-- building build/$preset, $what: under a minute the first time, seconds" \
@@ -192,13 +217,19 @@ else
 fi
 
 if [ -x "$build/bench/format_kernels" ]; then
-  # Seven cases over the first 64 MiB of a file, each by every row, one warming round more:
-  # about as long as reading them 20 times a round at 1 GB/s.
+  # Seven cases over the first 64 MiB of a file, each by every row, then three queue scans,
+  # one warming round more: about as long as reading them 24 times a round at 1 GB/s. The
+  # scans take a list and a report of their own, of that size.
   kernel_bytes=$((bytes < 64 * 1024 * 1024 ? bytes : 64 * 1024 * 1024))
-  phase "timing the formatted-copy kernels alone, $runs round(s)" \
-    $((kernel_bytes * 20 * (runs + 1))) 0
+  list=$data/list-kernels
+  report=$data/report-kernels
+  [ -f "$list" ] && [ "$(stat -c %s "$list")" -eq $kernel_bytes ] || make_list "$list" $kernel_bytes
+  [ -f "$report" ] && [ "$(stat -c %s "$report")" -eq $kernel_bytes ] ||
+    make_report "$report" $kernel_bytes
+  phase "timing the formatted-copy and queue-scan kernels alone, $runs round(s)" \
+    $((kernel_bytes * 24 * (runs + 1))) 0
   echo
-  "$build/bench/format_kernels" "$text" "$binary" 64 "$runs"
+  "$build/bench/format_kernels" "$text" "$binary" "$list" "$report" 64 "$runs"
 fi
 
 if [ -f bench/queue.sh ]; then
@@ -207,3 +238,21 @@ if [ -f bench/queue.sh ]; then
     BENCH_NOT_MEASURED_PLAIN=$not_measured_plain BENCH_TEXT=$text BENCH_RANDOM=$binary \
     bash bench/queue.sh "$build"
 fi
+
+# Beside the times, the instructions each build executes per input byte, counted under
+# qemu-user: the same on every run, and taken for builds and processor models that this
+# machine cannot time (32-bit x86 under an emulator, arm64, x86-64 without AVX2). On two
+# cores of the machine these scripts were tried on, about 5 s a build, on the 4 MiB inputs
+# that it makes. Like a missed target, a count that fails does not fail the run.
+echo
+if [ "$(uname -m)" != x86_64 ]; then
+  echo "instructions per input byte: not counted, the table's columns are set for x86-64 hosts"
+elif ! command -v qemu-x86_64 >/dev/null; then
+  echo "instructions per input byte: not counted, no qemu-x86_64 here (Debian package qemu-user)"
+else
+  phase "counting the instructions per input byte of ${#counted[@]} build(s) under qemu-user" \
+    $((${#counted[@]} * 5000000000)) 0
+  bash bench/instructions.sh "${counted[@]}" ||
+    echo "instructions per input byte: the count failed (its message is above)"
+fi
+for line in "${not_counted[@]}"; do echo "$line"; done

@@ -70,17 +70,15 @@ __attribute__((format_arg(1))) const char* translate(const char* msgid) {
 }
 
 /// Writes "NAME: MESSAGE" and, when `errnum` is nonzero, ": " and the system's text for it, then
-/// a newline, to standard error, and ends the process with `status` unless it is 0. Standard
-/// output is flushed first, so that what was written before comes first.
-__attribute__((format(printf, 3, 4))) void report(int status, int errnum, const char* format,
-                                                   ...) {
+/// a newline, to standard error. Standard output is flushed first, so that what was written
+/// before comes first.
+__attribute__((format(printf, 2, 0))) void report_with(int errnum, const char* format,
+                                                        std::va_list args) {
   set_up_locale();  // strerror's text follows LC_MESSAGES too
   std::fflush(stdout);
   const char* separator = errnum != 0 ? ": " : "";
   const char* reason = errnum != 0 ? std::strerror(errnum) : "";
-  std::va_list args;
   std::va_list args_again;
-  va_start(args, format);
   va_copy(args_again, args);
   char* message = nullptr;
   char* line = nullptr;
@@ -97,27 +95,42 @@ __attribute__((format(printf, 3, 4))) void report(int status, int errnum, const 
     std::fprintf(stderr, "%s%s\n", separator, reason);
   }
   va_end(args_again);
-  va_end(args);
   std::free(line);
   std::free(message);
-  if (status != 0) std::exit(status);
+}
+
+/// Reports a failure as report_with() does, and goes on.
+__attribute__((format(printf, 2, 3))) void report(int errnum, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  report_with(errnum, format, args);
+  va_end(args);
+}
+
+/// Reports a failure as report_with() does, and ends the process with `status`.
+[[noreturn]] __attribute__((format(printf, 3, 4))) void fatal(int status, int errnum,
+                                                              const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  report_with(errnum, format, args);
+  va_end(args);
+  std::exit(status);
 }
 
 /// Ends the process after a failure to write: "write error", with the system error text when
 /// `errnum` is nonzero.
 [[noreturn]] void die_write_error(int errnum) {
-  report(k_exit_failure, errnum, "%s", translate("write error"));
-  std::abort();  // report() has ended the process already
+  fatal(k_exit_failure, errnum, "%s", translate("write error"));
 }
 
 /// Checks the standard output stream after help or version text and closes it; a failure of
 /// either is fatal with `status`.
 void finish_stdout(int status) {
-  if (std::ferror(stdout)) report(status, 0, "%s", translate("write error"));
+  if (std::ferror(stdout)) fatal(status, 0, "%s", translate("write error"));
   // Flush, then close the descriptor rather than fclose: the diagnostic path flushes stdout
   // again, which must not meet a closed stream.
   if (std::fflush(stdout) != 0 || close(STDOUT_FILENO) != 0)
-    report(status, errno, "%s", translate("write error"));
+    fatal(status, errno, "%s", translate("write error"));
 }
 
 [[noreturn]] void print_usage(int status) {
@@ -149,14 +162,10 @@ void finish_stdout(int status) {
   std::exit(k_exit_success);
 }
 
-/// Writes the version block to `stream`; without a command name the first line is
-/// "package version".
+/// Writes the version block to `stream`: "COMMAND (PACKAGE) VERSION", the authors, the licence.
 void print_version_block(std::FILE* stream, const char* command_name, const char* package,
                          const char* version, const char* authors) {
-  if (command_name)
-    std::fprintf(stream, "%s (%s) %s\n", command_name, package, version);
-  else
-    std::fprintf(stream, "%s %s\n", package, version);
+  std::fprintf(stream, "%s (%s) %s\n", command_name, package, version);
   std::fprintf(stream, translate("Written by %s.\n"), authors);
   std::fputs("\n", stream);
   std::fprintf(stream, "%s\n",
@@ -167,7 +176,7 @@ void print_version_block(std::FILE* stream, const char* command_name, const char
 
 /// Reports a non-fatal failure about the current operand and remembers it for the exit status.
 void report_operand_failure(int errnum) {
-  report(0, errnum, "%s", input_name);
+  report(errnum, "%s", input_name);
   exit_failed = true;
 }
 
@@ -183,13 +192,12 @@ struct Copier {
 };
 
 [[noreturn]] void die_memory_exhausted() {
-  report(k_exit_failure, 0, "%s", translate("Memory exhausted"));
-  std::abort();  // report() has ended the process already
+  fatal(k_exit_failure, 0, "%s", translate("Memory exhausted"));
 }
 
 /// Reports that the current operand is the output file, and remembers it for the exit status.
 void report_input_is_output() {
-  report(0, 0, translate("%s: input file is output file"), input_name);
+  report(0, translate("%s: input file is output file"), input_name);
   exit_failed = true;
 }
 
@@ -323,7 +331,7 @@ int main(int argc, char** argv) {
   Output output;
   output.sink.fd = STDOUT_FILENO;
   if (fstat(output.sink.fd, &output.status) != 0)
-    report(k_exit_failure, errno, "%s", translate("standard output"));
+    fatal(k_exit_failure, errno, "%s", translate("standard output"));
   output.check_same_file = S_ISREG(output.status.st_mode);
 
   // With no operands, one pass over "-".
@@ -334,7 +342,7 @@ int main(int argc, char** argv) {
     if (copy_operand(output, copier)) stdin_used = true;
   } while (++index < argc);
 
-  if (stdin_used && close(STDIN_FILENO) != 0) report(k_exit_failure, errno, "-");
+  if (stdin_used && close(STDIN_FILENO) != 0) fatal(k_exit_failure, errno, "-");
   if (close(STDOUT_FILENO) != 0) die_write_error(errno);
   return exit_failed ? k_exit_failure : k_exit_success;
 }

@@ -45,14 +45,17 @@ expect() {
 
 # CMAKE=false: should a check let the target go on, the build fails at once.
 for pair in memcheck:valgrind check-32:g++-multilib package:dpkg-dev fuzz:clang-14 \
-    demo:gettext check:libgtest-dev; do
+    demo:gettext check:libgtest-dev bench:qemu-user; do
   target=${pair%%:*} HIDDEN=${pair#*:}
   expect 2 "make $target: missing Debian packages: $HIDDEN" make -s "$target" CMAKE=false
   expect 2 "to install them and run it: ./quickstart $target" make -s "$target" CMAKE=false
 done
 # An optional package is named, and stops nothing.
 HIDDEN=g++-multilib
-expect 0 "make bench: without g++-multilib the 32-bit x86 build is not measured" \
+expect 0 "make bench: without g++-multilib the 32-bit x86 build is neither timed nor counted" \
+  sh quickstart --check bench
+HIDDEN=g++-aarch64-linux-gnu
+expect 0 "make bench: without g++-aarch64-linux-gnu the arm64 builds are not counted" \
   sh quickstart --check bench
 HIDDEN=""
 
