@@ -15,9 +15,9 @@ namespace cpu {
 inline constexpr CpuFeatures sse2 = 1u << 0;
 inline constexpr CpuFeatures ssse3 = 1u << 1;
 inline constexpr CpuFeatures popcnt = 1u << 2;
-inline constexpr CpuFeatures bmi1 = 1u << 3;         ///< TZCNT, BLSR and the other bit operations
-inline constexpr CpuFeatures avx2 = 1u << 4;         ///< also: the kernel saves the 256-bit registers
-inline constexpr CpuFeatures avx512bw = 1u << 5;     ///< also: the kernel saves the 512-bit registers
+inline constexpr CpuFeatures bmi1 = 1u << 3;      ///< TZCNT, BLSR and the other bit operations
+inline constexpr CpuFeatures avx2 = 1u << 4;      ///< also: the kernel saves the ymm registers
+inline constexpr CpuFeatures avx512bw = 1u << 5;  ///< also: the kernel saves the zmm registers
 inline constexpr CpuFeatures avx512vbmi2 = 1u << 6;
 /// Had by no processor: what a row needs that this build leaves out, because it is another
 /// architecture's or the build has no vector rows.

@@ -446,59 +446,50 @@ FORMAT_TARGET FormatStop format_lines(const unsigned char* p, const unsigned cha
       }
     }
   }
-  if (!done) do {
-    const unsigned char* newline = newlines.next(cursor);
-    if constexpr (N == Numbers::every) {
-      // An empty line takes the steps of one with content, with no branch on which it is; the
-      // newline run is worked out from the bytes passed over.
-      if (newline == end) [[unlikely]] {
-        if (newline != p) {
+  if (!done) {
+    do {
+      const unsigned char* newline = newlines.next(cursor);
+      if constexpr (kept) {
+        if (newline == end) [[unlikely]] {
+          if (newline != p) {
+            out = emit_number(number, state.line, out);
+            out = copy_content<K, Visible, Tabs>(p, newline, out);
+          }
+          p = end;
+          break;
+        }
+        // Under -n an empty line takes the steps of one with content, with no branch on which
+        // it is; -b leaves it without a number.
+        if (N == Numbers::every || newline != p) [[likely]] {
           out = emit_number(number, state.line, out);
           out = copy_content<K, Visible, Tabs>(p, newline, out);
         }
-        p = end;
-        break;
-      }
-      out = emit_number(number, state.line, out);
-      out = copy_content<K, Visible, Tabs>(p, newline, out);
-    } else if constexpr (N == Numbers::nonblank_every) {
-      if (newline == end) [[unlikely]] {
-        if (newline != p) {
-          out = emit_number(number, state.line, out);
-          out = copy_content<K, Visible, Tabs>(p, newline, out);
-        }
-        p = end;
-        break;
-      }
-      if (newline != p) [[likely]] {
-        out = emit_number(number, state.line, out);
+      } else if (newline != p) [[likely]] {
+        // A line with content starts, or continues one that an earlier block left open.
+        if (run >= 0 && number_lines) out = emit_number(number, state.line, out);
         out = copy_content<K, Visible, Tabs>(p, newline, out);
+        if (newline == end) {
+          run = -1;
+          p = end;
+          break;
+        }
+        // Its newline ends it: no run of empty lines to count.
+        run = 0;
+      } else {
+        if (newline == end) break;
+        // An empty line; a later one of a run vanishes under -s.
+        if (run < 2) ++run;
+        if (squeeze && run > 1) {
+          p = newline + 1;
+          continue;
+        }
+        if (run > 0 && number_all) out = emit_number(number, state.line, out);
       }
-    } else if (newline != p) [[likely]] {
-      // A line with content starts, or continues one that an earlier block left open.
-      if (run >= 0 && number_lines) out = emit_number(number, state.line, out);
-      out = copy_content<K, Visible, Tabs>(p, newline, out);
-      if (newline == end) {
-        run = -1;
-        p = end;
-        break;
-      }
-      // Its newline ends it: no run of empty lines to count.
-      run = 0;
-    } else {
-      if (newline == end) break;
-      // An empty line; a later one of a run vanishes under -s.
-      if (run < 2) ++run;
-      if (squeeze && run > 1) {
-        p = newline + 1;
-        continue;
-      }
-      if (run > 0 && number_all) out = emit_number(number, state.line, out);
-    }
-    if constexpr (Ends) *out++ = '$';
-    *out++ = '\n';
-    p = newline + 1;
-  } while (out < flush_at);
+      if constexpr (Ends) *out++ = '$';
+      *out++ = '\n';
+      p = newline + 1;
+    } while (out < flush_at);
+  }
   if constexpr (kept) run = run_after_block(start, p, state.newline_run);
   state.newline_run = run;
   store_number(state.line, number);

@@ -225,8 +225,9 @@ TEST_P(FormatRows, ShowEveryByteAsTheTableSays) {
     SCOPED_TRACE(letters);
     const FormatSwitches sw = switches(letters);
     const ExpansionTable& table =
-        sw.show_tabs ? (sw.show_ends ? k_visible_table<true, true> : k_visible_table<true, false>)
-                     : (sw.show_ends ? k_visible_table<false, true> : k_visible_table<false, false>);
+        sw.show_tabs
+            ? (sw.show_ends ? k_visible_table<true, true> : k_visible_table<true, false>)
+            : (sw.show_ends ? k_visible_table<false, true> : k_visible_table<false, false>);
     auto shown = [&](const std::string& bytes) {
       std::string out;
       for (unsigned char c : bytes) out.append(table[c].text, table[c].length);
