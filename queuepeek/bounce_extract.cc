@@ -141,13 +141,14 @@ inline __attribute__((always_inline)) ExtractResult at_newline(BounceScan& scan,
 // Lines of real reports are 40 to 80 bytes, so it jumps over most bytes.
 ExtractResult scan_newlines_bytes(BounceScan& scan, const char* p, std::size_t& n, std::size_t pos,
                                   std::uint64_t base, AddressOutput& output) {
-  while (pos < n) {
-    const auto* newline = static_cast<const char*>(std::memchr(p + pos, '\n', n - pos));
+  const char* const stop = p + n;
+  for (const char* next = p + pos; next < stop;) {
+    const auto* newline = static_cast<const char*>(std::memchr(next, '\n', stop - next));
     if (newline == nullptr) break;
     const std::size_t i = static_cast<std::size_t>(newline - p);
     const ExtractResult result = at_newline(scan, p, n, i, base, output);
     if (result != ExtractResult::done) return result;
-    pos = i + 1;
+    next = newline + 1;
   }
   return ExtractResult::done;
 }
