@@ -11,12 +11,15 @@
 #   x86-64=DIR  a 64-bit x86 build, counted at the SSE2 model (qemu64) and the AVX2 model
 #   x86=DIR     a 32-bit x86 build, counted at the same two models
 #   plain=DIR   a build with the plain path alone (x86-64), at the default model
-#   arm64=DIR, arm64-plain=DIR   arm64 builds, found their C library under INSN_ARM64_ROOT
-#               (default /usr/aarch64-linux-gnu, where Debian's cross compiler puts it)
+#   arm64=DIR, arm64-plain=DIR   arm64 builds, whose loader and C library are found in
+#               /usr/aarch64-linux-gnu, where Debian's cross compiler puts them, under the root
+#               INSN_ARM64_ROOT (default /; set it for builds made in a root of their own)
 # Without arguments: build/release, build/release32, build/release-plain, and
 # build/release-arm64 and build/release-arm64-plain, each where it has been built.
 # INSN_SIZE_MIB sets the size of each input (default 4).
 set -euo pipefail
+# A failed count stops the table, from within the command substitutions too.
+shopt -s inherit_errexit
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$here/.."
 . bench/common.sh
@@ -70,7 +73,7 @@ emulate() {
   shift 2
   local -a options=()
   [ -n "$model" ] && options+=(-cpu "$model")
-  [ "$emulator" = qemu-aarch64 ] && options+=(-L "${INSN_ARM64_ROOT:-/usr/aarch64-linux-gnu}")
+  [ "$emulator" = qemu-aarch64 ] && options+=(-L "${INSN_ARM64_ROOT:-/}")
   "$emulator" "${options[@]}" "$@"
 }
 
