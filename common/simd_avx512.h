@@ -21,6 +21,15 @@ struct Ops {
   static constexpr unsigned width = 64;
 
   SIMD_AVX512 static __m512i raw(Vec v) { return reinterpret_cast<__m512i>(v); }
+  // The combined masks in a general register: their logic then runs on the ports that the
+  // comparisons into mask registers leave free, where mask-register logic shares port 0 with
+  // the vector additions. -v on text went from 32.3 to 39.4 GB/s (format_kernels, Intel Xeon
+  // model 167, g++ 12.2). Code that feeds a combined mask to a blend or a compress keeps it in
+  // a mask register with the plain operators instead.
+  SIMD_AVX512 static Mask in_register(Mask m) {
+    asm("" : "+r"(m));
+    return m;
+  }
 
   SIMD_AVX512 static Vec load(const unsigned char* p) {
     Vec v;
@@ -34,8 +43,8 @@ struct Ops {
   SIMD_AVX512 static Mask eq(Vec a, Vec b) { return _mm512_cmpeq_epi8_mask(raw(a), raw(b)); }
   SIMD_AVX512 static Mask lt(Vec a, Vec b) { return _mm512_cmplt_epi8_mask(raw(a), raw(b)); }
   SIMD_AVX512 static Mask mask_and(Mask m, Mask n) { return m & n; }
-  SIMD_AVX512 static Mask mask_or(Mask m, Mask n) { return m | n; }
-  SIMD_AVX512 static Mask mask_and_not(Mask m, Mask n) { return ~m & n; }
+  SIMD_AVX512 static Mask mask_or(Mask m, Mask n) { return in_register(m | n); }
+  SIMD_AVX512 static Mask mask_and_not(Mask m, Mask n) { return in_register(~m & n); }
   SIMD_AVX512 static std::uint64_t bits(Mask m) { return m; }
   SIMD_AVX512 static bool any(Mask m) { return m != 0; }
   SIMD_AVX512 static Vec count(Vec a, Mask m) {

@@ -53,9 +53,10 @@ struct Kernels : Bmi1Bits {
       const Ops::Vec low = Ops::bit_and(v, k.low7);
       const Ops::Mask newline = Ops::eq(v, k.newline);
       Ops::Mask kept = newline;
-      if constexpr (!Tabs) kept = Ops::mask_or(kept, Ops::eq(v, k.tab));
-      // The bytes with a caret: what -v shows of the low seven bits, less those kept.
-      const Ops::Mask control = Ops::mask_and_not(kept, shown_bytes<Ops>(low, k));
+      if constexpr (!Tabs) kept |= Ops::eq(v, k.tab);
+      // The bytes with a caret: what -v shows of the low seven bits, less those kept. The
+      // masks stay in mask registers here (not Ops::mask_and_not), where the blend takes them.
+      const Ops::Mask control = ~kept & shown_bytes<Ops>(low, k);
       const __m512i shown = _mm512_mask_blend_epi8(control, Ops::raw(low), Ops::raw(low ^ k.flip));
       __m512i text = _mm512_mask_blend_epi8(shown_bits, k.candidates, shown);
       std::uint64_t keep =
